@@ -1,0 +1,195 @@
+// The Java face of the library: the six native methods of LoadNativeZenthal.
+// Each checks the sizes it insists on, takes the Java input arrays, calls one
+// engine function, copies the result back only on success, and gives back
+// everything it took before it returns.
+#include "com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal.h"
+
+#include <cstdint>
+#include <new>
+
+#include "hwrand/rdrand.h"
+#include "native_status.h"
+#include "sm3.h"
+#include "sm3_kdf.h"
+#include "sm4_cbc.h"
+
+namespace {
+
+// Everything one call has taken from Java or allocated. The destructor gives
+// the byte arrays back in the order they were taken, then the int array
+// (always the last one taken), all with mode 0, and frees the scratch array,
+// so that no return path can leak a pinned array or the buffer.
+struct Frame {
+    JNIEnv *env;
+    jbyteArray byte_arrays[4] = {};
+    jbyte *byte_elems[4] = {};
+    int byte_count = 0;
+    jintArray int_array = nullptr;
+    jint *int_elems = nullptr;
+    uint8_t *scratch = nullptr;
+
+    explicit Frame(JNIEnv *e) : env(e) {}
+    Frame(const Frame &) = delete;
+    Frame &operator=(const Frame &) = delete;
+
+    ~Frame() {
+        for (int i = 0; i < byte_count; ++i) {
+            env->ReleaseByteArrayElements(byte_arrays[i], byte_elems[i], 0);
+        }
+        if (int_elems != nullptr) env->ReleaseIntArrayElements(int_array, int_elems, 0);
+        delete[] scratch;
+    }
+};
+
+// Takes an input array for reading. NULL means the VM could not provide the
+// elements; its OutOfMemoryError is then pending and the caller bails out.
+const uint8_t *take_bytes(Frame &f, jbyteArray array) {
+    jbyte *elems = f.env->GetByteArrayElements(array, nullptr);
+    if (elems == nullptr) return nullptr;
+    f.byte_arrays[f.byte_count] = array;
+    f.byte_elems[f.byte_count] = elems;
+    ++f.byte_count;
+    return reinterpret_cast<const uint8_t *>(elems);
+}
+
+jint *take_ints(Frame &f, jintArray array) {
+    f.int_elems = f.env->GetIntArrayElements(array, nullptr);
+    if (f.int_elems != nullptr) f.int_array = array;
+    return f.int_elems;
+}
+
+// Scratch output of exactly `size` bytes, uninitialised; never throws.
+uint8_t *alloc_scratch(Frame &f, jint size) {
+    f.scratch = new (std::nothrow) uint8_t[static_cast<std::size_t>(size)];
+    return f.scratch;
+}
+
+void copy_out(JNIEnv *env, jbyteArray array, jint count, const uint8_t *bytes) {
+    env->SetByteArrayRegion(array, 0, count, reinterpret_cast<const jbyte *>(bytes));
+}
+
+// A length that must describe a prefix of `array`: 0 <= len <= its length.
+bool prefix_of(JNIEnv *env, jbyteArray array, jint len) {
+    return len >= 0 && len <= env->GetArrayLength(array);
+}
+
+// Seal (encrypt != 0) or open an envelope. Shared by both cipher methods,
+// which differ only in the direction and the capacity pre-check.
+jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKey, jbyteArray iv,
+                     jbyteArray input, jbyteArray output, jintArray outputLen) {
+    if (key == nullptr || macKey == nullptr || iv == nullptr || input == nullptr ||
+        output == nullptr || outputLen == nullptr) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    if (env->GetArrayLength(key) != 16) return NATIVE_ERR_KEY_IV_LENGTH;
+    if (env->GetArrayLength(macKey) != 16) return NATIVE_ERR_KEY_IV_LENGTH;
+    if (env->GetArrayLength(iv) != 16) return NATIVE_ERR_KEY_IV_LENGTH;
+    if (env->GetArrayLength(outputLen) < 1) return NATIVE_ERR_ARGUMENT;
+    // The capacity is checked before anything is taken: a negative one must
+    // never reach the allocator.
+    jint declared = 0;
+    env->GetIntArrayRegion(outputLen, 0, 1, &declared);
+    if (declared < 0) return NATIVE_ERR_ARGUMENT;
+
+    const jint len = env->GetArrayLength(input);
+
+    Frame f(env);
+    const uint8_t *k = take_bytes(f, key);
+    if (k == nullptr) return NATIVE_ERR_NO_MEMORY;
+    const uint8_t *mk = take_bytes(f, macKey);
+    if (mk == nullptr) return NATIVE_ERR_NO_MEMORY;
+    const uint8_t *v = take_bytes(f, iv);
+    if (v == nullptr) return NATIVE_ERR_NO_MEMORY;
+    const uint8_t *in = take_bytes(f, input);
+    if (in == nullptr) return NATIVE_ERR_NO_MEMORY;
+    jint *len_elems = take_ints(f, outputLen);
+    if (len_elems == nullptr) return NATIVE_ERR_NO_MEMORY;
+    const jint cap = len_elems[0];
+    // Another thread may have changed the element since it was checked.
+    if (cap < 0) return NATIVE_ERR_ARGUMENT;
+    if (alloc_scratch(f, cap) == nullptr) return NATIVE_ERR_NO_MEMORY;
+
+    jint status = SM4_ERR_OUTPUT_TOO_SMALL;
+    uint32_t produced = static_cast<uint32_t>(cap);
+    // In 64 bits: (len rounded down to 16) + 16 overflows a jint near 2^31.
+    const int64_t least = encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 16
+                                  : static_cast<int64_t>(len) - 32;
+    if (static_cast<int64_t>(cap) >= least) {
+        status = SM4_process_cbc_and_mac(encrypt ? 1 : 0, k, mk, v, in, static_cast<uint32_t>(len),
+                                         f.scratch, &produced);
+        if (status == SM4_SUCCESS) {
+            // The taken copy must hold the produced length too, or its
+            // release would write the capacity back.
+            len_elems[0] = static_cast<jint>(produced);
+            env->SetIntArrayRegion(outputLen, 0, 1, len_elems);
+            copy_out(env, output, static_cast<jint>(produced), f.scratch);
+        }
+    }
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm3HashNative(
+    JNIEnv *env, jclass, jbyteArray hash, jbyteArray data, jint dataLen) {
+    if (hash == nullptr || data == nullptr) return NATIVE_ERR_ARGUMENT;
+    if (env->GetArrayLength(hash) != 32) return NATIVE_ERR_HASH_LENGTH;
+    if (!prefix_of(env, data, dataLen)) return NATIVE_ERR_ARGUMENT;
+
+    Frame f(env);
+    const uint8_t *in = take_bytes(f, data);
+    if (in == nullptr) return NATIVE_ERR_NO_MEMORY;
+    uint8_t digest[32];
+    SM3_hash(digest, in, static_cast<uint32_t>(dataLen));
+    copy_out(env, hash, 32, digest);
+    return NATIVE_OK;
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm3KDFNative(
+    JNIEnv *env, jclass, jbyteArray derivedKey, jint keyLen, jbyteArray z, jint zLen) {
+    if (derivedKey == nullptr || z == nullptr) return NATIVE_ERR_ARGUMENT;
+    if (keyLen < 0) return NATIVE_ERR_ARGUMENT;
+    if (!prefix_of(env, z, zLen)) return NATIVE_ERR_ARGUMENT;
+
+    Frame f(env);
+    const uint8_t *zin = take_bytes(f, z);
+    if (zin == nullptr) return NATIVE_ERR_NO_MEMORY;
+    if (alloc_scratch(f, keyLen) == nullptr) return NATIVE_ERR_NO_MEMORY;
+    SM3_KDF(f.scratch, static_cast<uint32_t>(keyLen), zin, static_cast<uint32_t>(zLen));
+    copy_out(env, derivedKey, keyLen, f.scratch);
+    return NATIVE_OK;
+}
+
+JNIEXPORT jint JNICALL
+Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcEncryptWithMacNative(
+    JNIEnv *env, jclass, jbyteArray key, jbyteArray macKey, jbyteArray iv, jbyteArray input, jint,
+    jbyteArray output, jintArray outputLen) {
+    return cipher_with_mac(env, true, key, macKey, iv, input, output, outputLen);
+}
+
+JNIEXPORT jint JNICALL
+Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcDecryptWithMacNative(
+    JNIEnv *env, jclass, jbyteArray key, jbyteArray macKey, jbyteArray iv, jbyteArray input, jint,
+    jbyteArray output, jintArray outputLen) {
+    return cipher_with_mac(env, false, key, macKey, iv, input, output, outputLen);
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_nextBytesNative(
+    JNIEnv *env, jclass, jbyteArray bytes, jint size) {
+    if (bytes == nullptr || size < 0) return NATIVE_ERR_ARGUMENT;
+
+    Frame f(env);
+    if (alloc_scratch(f, size) == nullptr) return NATIVE_ERR_NO_MEMORY;
+    const int status = rdrand_get_bytes(static_cast<uint32_t>(size), f.scratch);
+    if (status == DRNG_OK) copy_out(env, bytes, size, f.scratch);
+    return status;
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_isRDRANDSupported(
+    JNIEnv *, jclass) {
+    return RdRand_isSupported();
+}
+
+}  // extern "C"
