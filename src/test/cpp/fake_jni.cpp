@@ -1,0 +1,192 @@
+#include "fake_jni.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+bool g_fail_nothrow_new = false;
+
+// The bridge allocates its scratch array with the nothrow form; replacing it
+// here lets a test make that allocation fail. All array forms are replaced
+// together so that every new[] and delete[] in the process stay a pair.
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+    if (g_fail_nothrow_new) return nullptr;
+    return std::malloc(size == 0 ? 1 : size);
+}
+void *operator new[](std::size_t size) {
+    void *p = std::malloc(size == 0 ? 1 : size);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+
+namespace {
+
+thread_local FakeJvm *g_jvm = nullptr;
+
+FakeArray *arr(jarray a) { return reinterpret_cast<FakeArray *>(a); }
+
+void record(const char *fn, jarray a, jint mode = 0, bool is_copy_null = true, jsize start = 0,
+            jsize len = 0) {
+    FakeCall c;
+    c.fn = fn;
+    c.array = a != nullptr ? arr(a)->name : "<null>";
+    c.mode = mode;
+    c.is_copy_null = is_copy_null;
+    c.start = start;
+    c.len = len;
+    g_jvm->calls.push_back(c);
+}
+
+bool region_ok(std::size_t size, jsize start, jsize len) {
+    return start >= 0 && len >= 0 && static_cast<std::size_t>(start) + static_cast<std::size_t>(len) <= size;
+}
+
+jsize JNICALL get_array_length(JNIEnv *, jarray a) {
+    record("GetArrayLength", a);
+    FakeArray *f = arr(a);
+    return static_cast<jsize>(f->is_int ? f->ints.size() : f->bytes.size());
+}
+
+// Elements are handed out as a separate copy, so a missing release or a
+// release with the wrong mode shows in the array's content.
+jbyte *JNICALL get_byte_elements(JNIEnv *, jbyteArray a, jboolean *is_copy) {
+    record("GetByteArrayElements", a, 0, is_copy == nullptr);
+    if (g_jvm->takes++ == g_jvm->refuse_take_at) {
+        g_jvm->pending_exception = "java/lang/OutOfMemoryError";
+        return nullptr;
+    }
+    FakeArray *f = arr(a);
+    auto *copy = static_cast<jbyte *>(std::malloc(f->bytes.size() + 1));
+    if (!f->bytes.empty()) std::memcpy(copy, f->bytes.data(), f->bytes.size());
+    if (is_copy != nullptr) *is_copy = JNI_TRUE;
+    ++g_jvm->outstanding;
+    return copy;
+}
+
+jint *JNICALL get_int_elements(JNIEnv *, jintArray a, jboolean *is_copy) {
+    record("GetIntArrayElements", a, 0, is_copy == nullptr);
+    if (g_jvm->takes++ == g_jvm->refuse_take_at) {
+        g_jvm->pending_exception = "java/lang/OutOfMemoryError";
+        return nullptr;
+    }
+    FakeArray *f = arr(a);
+    auto *copy = static_cast<jint *>(std::malloc(f->ints.size() * sizeof(jint) + 1));
+    if (!f->ints.empty()) std::memcpy(copy, f->ints.data(), f->ints.size() * sizeof(jint));
+    if (is_copy != nullptr) *is_copy = JNI_TRUE;
+    ++g_jvm->outstanding;
+    return copy;
+}
+
+void JNICALL release_byte_elements(JNIEnv *, jbyteArray a, jbyte *elems, jint mode) {
+    record("ReleaseByteArrayElements", a, mode);
+    FakeArray *f = arr(a);
+    if (mode != JNI_ABORT && !f->bytes.empty()) std::memcpy(f->bytes.data(), elems, f->bytes.size());
+    if (mode != JNI_COMMIT) {
+        std::free(elems);
+        --g_jvm->outstanding;
+    }
+}
+
+void JNICALL release_int_elements(JNIEnv *, jintArray a, jint *elems, jint mode) {
+    record("ReleaseIntArrayElements", a, mode);
+    FakeArray *f = arr(a);
+    if (mode != JNI_ABORT && !f->ints.empty()) {
+        std::memcpy(f->ints.data(), elems, f->ints.size() * sizeof(jint));
+    }
+    if (mode != JNI_COMMIT) {
+        std::free(elems);
+        --g_jvm->outstanding;
+    }
+}
+
+void JNICALL set_byte_region(JNIEnv *, jbyteArray a, jsize start, jsize len, const jbyte *buf) {
+    record("SetByteArrayRegion", a, 0, true, start, len);
+    FakeArray *f = arr(a);
+    if (!region_ok(f->bytes.size(), start, len)) {
+        g_jvm->pending_exception = "java/lang/ArrayIndexOutOfBoundsException";
+        return;
+    }
+    if (len > 0) std::memcpy(f->bytes.data() + start, buf, static_cast<std::size_t>(len));
+}
+
+void JNICALL set_int_region(JNIEnv *, jintArray a, jsize start, jsize len, const jint *buf) {
+    record("SetIntArrayRegion", a, 0, true, start, len);
+    FakeArray *f = arr(a);
+    if (!region_ok(f->ints.size(), start, len)) {
+        g_jvm->pending_exception = "java/lang/ArrayIndexOutOfBoundsException";
+        return;
+    }
+    if (len > 0) std::memcpy(f->ints.data() + start, buf, static_cast<std::size_t>(len) * sizeof(jint));
+}
+
+void JNICALL get_int_region(JNIEnv *, jintArray a, jsize start, jsize len, jint *buf) {
+    record("GetIntArrayRegion", a, 0, true, start, len);
+    FakeArray *f = arr(a);
+    if (!region_ok(f->ints.size(), start, len)) {
+        g_jvm->pending_exception = "java/lang/ArrayIndexOutOfBoundsException";
+        return;
+    }
+    if (len > 0) std::memcpy(buf, f->ints.data() + start, static_cast<std::size_t>(len) * sizeof(jint));
+}
+
+}  // namespace
+
+FakeJvm::FakeJvm() {
+    // Every other entry stays null: a call the bridge must not make crashes
+    // the test instead of passing unnoticed.
+    table_.GetArrayLength = get_array_length;
+    table_.GetByteArrayElements = get_byte_elements;
+    table_.GetIntArrayElements = get_int_elements;
+    table_.ReleaseByteArrayElements = release_byte_elements;
+    table_.ReleaseIntArrayElements = release_int_elements;
+    table_.SetByteArrayRegion = set_byte_region;
+    table_.SetIntArrayRegion = set_int_region;
+    table_.GetIntArrayRegion = get_int_region;
+    env_.functions = &table_;
+    g_jvm = this;
+}
+
+FakeJvm::~FakeJvm() { g_jvm = nullptr; }
+
+jbyteArray FakeJvm::bytes(const std::string &name, std::vector<uint8_t> content) {
+    auto a = std::make_unique<FakeArray>();
+    a->name = name;
+    a->bytes.assign(content.begin(), content.end());
+    arrays_.push_back(std::move(a));
+    return reinterpret_cast<jbyteArray>(arrays_.back().get());
+}
+
+jbyteArray FakeJvm::bytes(const std::string &name, std::size_t size, uint8_t fill) {
+    return bytes(name, std::vector<uint8_t>(size, fill));
+}
+
+jintArray FakeJvm::ints(const std::string &name, std::vector<jint> content) {
+    auto a = std::make_unique<FakeArray>();
+    a->name = name;
+    a->is_int = true;
+    a->ints = std::move(content);
+    arrays_.push_back(std::move(a));
+    return reinterpret_cast<jintArray>(arrays_.back().get());
+}
+
+std::vector<uint8_t> FakeJvm::content(jbyteArray a) {
+    const auto &b = array(a).bytes;
+    return std::vector<uint8_t>(b.begin(), b.end());
+}
+
+std::vector<std::string> FakeJvm::trace() const {
+    std::vector<std::string> out;
+    for (const auto &c : calls) out.push_back(c.fn + ":" + c.array);
+    return out;
+}
+
+std::vector<std::string> FakeJvm::trace(const std::string &fn) const {
+    std::vector<std::string> out;
+    for (const auto &c : calls) {
+        if (c.fn == fn) out.push_back(c.fn + ":" + c.array);
+    }
+    return out;
+}
