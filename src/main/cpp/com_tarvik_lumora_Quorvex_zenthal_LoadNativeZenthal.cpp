@@ -17,8 +17,15 @@ namespace {
 
 // Everything one call has taken from Java or allocated. The destructor gives
 // the byte arrays back in the order they were taken, then the int array
-// (always the last one taken), all with mode 0, and frees the scratch array,
-// so that no return path can leak a pinned array or the buffer.
+// (always the last one taken), and frees the scratch array, so that no return
+// path can leak a pinned array or the buffer.
+//
+// The byte arrays are inputs the engines only read, so they are released
+// with JNI_ABORT: a VM that handed out a copy must not write it back, or an
+// output that is the same array as an input (hashing a buffer into itself)
+// would get its old bytes back over the result, and bytes another thread
+// stored into an input during the call would be reverted. outputLen carries
+// a value out through its elements and is released with mode 0.
 struct Frame {
     JNIEnv *env;
     jbyteArray byte_arrays[4] = {};
@@ -34,7 +41,7 @@ struct Frame {
 
     ~Frame() {
         for (int i = 0; i < byte_count; ++i) {
-            env->ReleaseByteArrayElements(byte_arrays[i], byte_elems[i], 0);
+            env->ReleaseByteArrayElements(byte_arrays[i], byte_elems[i], JNI_ABORT);
         }
         if (int_elems != nullptr) env->ReleaseIntArrayElements(int_array, int_elems, 0);
         delete[] scratch;
