@@ -1,0 +1,483 @@
+package com.tarvik.lumora.Quorvex.zenthal;
+
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.DRNG_NO_RDRAND;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.ERR_ARGUMENT;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.ERR_HASH_LENGTH;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.ERR_KEY_IV_LENGTH;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.ERR_NO_MEMORY;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.OK;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.filled;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.kdf;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.random;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.sm3;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.nio.charset.StandardCharsets;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Objects;
+import java.util.Random;
+import java.util.concurrent.atomic.AtomicInteger;
+import java.util.function.IntSupplier;
+import java.util.stream.Collectors;
+import java.util.stream.IntStream;
+
+import org.junit.jupiter.api.AfterAll;
+import org.junit.jupiter.api.Test;
+
+/**
+ * Every wrong way a caller can use the native methods, as tables of cases.
+ * Each case lists the statuses or exceptions it may end in and, for each, the
+ * content of the arrays that may change; every other array argument must end
+ * exactly as it started. A case that crashed the VM would end the whole run,
+ * so reaching the end of a table is the proof of survival.
+ */
+class MisuseTest {
+    private static final int DRNG_NOT_READY = -1;
+
+    private static final AtomicInteger CASES = new AtomicInteger();
+    private static final AtomicInteger WRONG = new AtomicInteger();
+
+    /** One acceptable ending: a status or an exception, and the arrays left changed by name. */
+    private record Outcome(int status, Class<? extends Throwable> thrown, Map<String, Object> after) {
+        String describe() {
+            return thrown != null ? thrown.getSimpleName() : "status " + status;
+        }
+    }
+
+    private static final class Case {
+        String name;
+        final IntSupplier call;
+        final List<String> names;
+        final Object[] arrays;
+        final List<Outcome> outcomes = new ArrayList<>();
+
+        Case(String name, IntSupplier call, List<String> names, Object... arrays) {
+            this.name = name;
+            this.call = call;
+            this.names = names;
+            this.arrays = arrays;
+        }
+
+        Case note(String note) {
+            name += " with " + note;
+            return this;
+        }
+
+        /** Accepts {@code status}; {@code changes} pairs array names with their content afterwards. */
+        Case returns(int status, Object... changes) {
+            outcomes.add(new Outcome(status, null, after(changes)));
+            return this;
+        }
+
+        Case throwsAioobe(Object... changes) {
+            outcomes.add(new Outcome(0, ArrayIndexOutOfBoundsException.class, after(changes)));
+            return this;
+        }
+
+        private Map<String, Object> after(Object[] changes) {
+            Map<String, Object> m = new LinkedHashMap<>();
+            for (int i = 0; i < changes.length; i += 2) {
+                String n = (String) changes[i];
+                if (!names.contains(n)) throw new IllegalArgumentException(name + " has no array " + n);
+                m.put(n, changes[i + 1]);
+            }
+            return m;
+        }
+    }
+
+    @AfterAll
+    static void printCount() {
+        System.out.printf("misuse: %d cases, all survived, %d with a wrong outcome%n", CASES.get(), WRONG.get());
+    }
+
+    // ---------------------------------------------------------------- digest
+
+    private static Case hash(byte[] hash, byte[] data, int dataLen) {
+        return new Case("sm3HashNative(" + d(hash) + ", " + d(data) + ", " + dataLen + ")",
+                () -> LoadNativeZenthal.sm3HashNative(hash, data, dataLen), List.of("hash", "data"), hash, data);
+    }
+
+    @Test
+    void digest() {
+        Random rnd = new Random(0x315E_0001L);
+        byte[] data = random(rnd, 100);
+        List<Case> cases = new ArrayList<>();
+
+        cases.add(hash(null, data.clone(), 100).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(32), null, 0).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(32), null, 5).returns(ERR_ARGUMENT));
+        cases.add(hash(null, null, 0).returns(ERR_ARGUMENT));
+        cases.add(hash(null, data.clone(), -1).returns(ERR_ARGUMENT));
+
+        // dataLen outside 0 .. data.length, including the values that wrap
+        // when added to or subtracted from a length.
+        for (int dataLen : new int[] {-1, -32, -100, Integer.MIN_VALUE, 101, 164, Integer.MAX_VALUE}) {
+            cases.add(hash(filled(32), data.clone(), dataLen).returns(ERR_ARGUMENT));
+        }
+        cases.add(hash(filled(32), new byte[0], 1).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(32), new byte[0], Integer.MAX_VALUE).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(32), new byte[64], 65).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(32), data.clone(), 100).returns(OK, "hash", sm3(data, 100)));
+
+        for (int n = 0; n <= 65; n++) {
+            if (n != 32) cases.add(hash(filled(n), data.clone(), 100).returns(ERR_HASH_LENGTH));
+        }
+        // Two faults at once: which one is named is the bridge's choice, but
+        // neither array may change.
+        cases.add(hash(filled(31), data.clone(), -1).returns(ERR_HASH_LENGTH).returns(ERR_ARGUMENT));
+        cases.add(hash(filled(33), data.clone(), 101).returns(ERR_HASH_LENGTH).returns(ERR_ARGUMENT));
+        cases.add(hash(new byte[0], new byte[0], Integer.MIN_VALUE).returns(ERR_HASH_LENGTH).returns(ERR_ARGUMENT));
+
+        // The digest written into the array it was computed from: the VM may
+        // hand the bridge a copy of data, and releasing it must not write the
+        // old bytes back over the digest.
+        byte[] both = random(rnd, 32);
+        byte[] digest = sm3(both, 32);
+        cases.add(hash(both, both, 32).note("hash the same array as data")
+                .returns(OK, "hash", digest, "data", digest));
+
+        runAll("digest", cases);
+    }
+
+    // ---------------------------------------------------------------- KDF
+
+    private static Case kdfCase(byte[] derivedKey, int keyLen, byte[] z, int zLen) {
+        return new Case("sm3KDFNative(" + d(derivedKey) + ", " + keyLen + ", " + d(z) + ", " + zLen + ")",
+                () -> LoadNativeZenthal.sm3KDFNative(derivedKey, keyLen, z, zLen), List.of("derivedKey", "z"),
+                derivedKey, z);
+    }
+
+    @Test
+    void keyDerivation() {
+        Random rnd = new Random(0x315E_0002L);
+        byte[] z = random(rnd, 50);
+        List<Case> cases = new ArrayList<>();
+
+        cases.add(kdfCase(null, 16, z.clone(), 50).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(null, 0, z.clone(), 50).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(filled(16), 16, null, 0).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(filled(16), 16, null, 7).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(null, 0, null, 0).returns(ERR_ARGUMENT));
+
+        for (int keyLen : new int[] {-1, -32, Integer.MIN_VALUE}) {
+            cases.add(kdfCase(filled(40), keyLen, z.clone(), 50).returns(ERR_ARGUMENT));
+        }
+        cases.add(kdfCase(new byte[0], -1, z.clone(), 50).returns(ERR_ARGUMENT));
+
+        for (int zLen : new int[] {-1, -50, Integer.MIN_VALUE, 51, 100, Integer.MAX_VALUE}) {
+            cases.add(kdfCase(filled(40), 40, z.clone(), zLen).returns(ERR_ARGUMENT));
+        }
+        cases.add(kdfCase(filled(40), 40, new byte[0], 1).returns(ERR_ARGUMENT));
+
+        // A bad length is refused before anything is derived, so an output
+        // that is also too short never gets as far as the copy.
+        cases.add(kdfCase(filled(16), 17, z.clone(), 51).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(filled(16), Integer.MAX_VALUE, z.clone(), -1).returns(ERR_ARGUMENT));
+        cases.add(kdfCase(filled(16), -1, z.clone(), 51).returns(ERR_ARGUMENT));
+
+        // keyLen beyond derivedKey: the bytes are derived and the copy then
+        // throws; the region copy checks its bounds before writing anything.
+        int[][] beyond = {{0, 1}, {16, 17}, {32, 33}, {40, 64}, {40, 1 << 20}, {1, 1 << 22}};
+        for (int[] b : beyond) {
+            cases.add(kdfCase(filled(b[0]), b[1], z.clone(), 50).throwsAioobe());
+        }
+        cases.add(kdfCase(filled(40), 40, z.clone(), 50).returns(OK, "derivedKey", kdf(z, 50, 40)));
+
+        byte[] both = random(rnd, 50);
+        byte[] derived = kdf(both, 50, 50);
+        cases.add(kdfCase(both, 50, both, 50).note("derivedKey the same array as z")
+                .returns(OK, "derivedKey", derived, "z", derived));
+
+        runAll("key derivation", cases);
+    }
+
+    // ---------------------------------------------------------------- cipher
+
+    private static final int KEY = 0, MAC_KEY = 1, IV = 2, INPUT = 3, FIFTH = 4, OUTPUT = 5, OUTPUT_LEN = 6;
+    private static final List<String> CIPHER_ARRAYS = List.of("key", "macKey", "iv", "input", "output", "outputLen");
+
+    /** One direction of the envelope, with a valid call that each case spoils in its own way. */
+    private static final class CipherTable {
+        final boolean seal;
+        final byte[] key, macKey, iv, input, result;
+
+        CipherTable(boolean seal, Random rnd) {
+            this.seal = seal;
+            key = random(rnd, 16);
+            macKey = random(rnd, 16);
+            iv = random(rnd, 16);
+            byte[] plain = random(rnd, 20);
+            byte[] envelope = NativeTestSupport.seal(key, macKey, iv, plain);
+            input = seal ? plain : envelope;
+            result = seal ? envelope : plain;
+        }
+
+        /** Fresh copies of the valid arguments, with (index, value) pairs replaced. */
+        Object[] args(Object... replacements) {
+            Object[] a = {key.clone(), macKey.clone(), iv.clone(), input.clone(), 0, filled(64), new int[] {64}};
+            for (int i = 0; i < replacements.length; i += 2) a[(Integer) replacements[i]] = replacements[i + 1];
+            return a;
+        }
+
+        Case call(Object... replacements) {
+            Object[] a = args(replacements);
+            byte[] k = (byte[]) a[KEY], mk = (byte[]) a[MAC_KEY], v = (byte[]) a[IV], in = (byte[]) a[INPUT];
+            byte[] out = (byte[]) a[OUTPUT];
+            int[] outLen = (int[]) a[OUTPUT_LEN];
+            int fifth = (Integer) a[FIFTH];
+            String method = seal ? "sm4CbcEncryptWithMacNative" : "sm4CbcDecryptWithMacNative";
+            String name = method + "(" + d(k) + ", " + d(mk) + ", " + d(v) + ", " + d(in) + ", " + fifth + ", "
+                    + d(out) + ", " + d(outLen) + ")";
+            IntSupplier call = seal
+                    ? () -> LoadNativeZenthal.sm4CbcEncryptWithMacNative(k, mk, v, in, fifth, out, outLen)
+                    : () -> LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, mk, v, in, fifth, out, outLen);
+            return new Case(name, call, CIPHER_ARRAYS, k, mk, v, in, out, outLen);
+        }
+
+        List<Case> cases(Random rnd) {
+            int produced = result.length;
+            byte[] written = overlay(filled(64), result);
+            List<Case> cases = new ArrayList<>();
+
+            for (int i : new int[] {KEY, MAC_KEY, IV, INPUT, OUTPUT, OUTPUT_LEN}) {
+                cases.add(call(i, null).returns(ERR_ARGUMENT));
+            }
+            cases.add(call(KEY, null, MAC_KEY, null, IV, null, INPUT, null, OUTPUT, null, OUTPUT_LEN, null)
+                    .returns(ERR_ARGUMENT));
+
+            for (int i : new int[] {KEY, MAC_KEY, IV}) {
+                for (int n : wrongBlockLengths()) cases.add(call(i, random(rnd, n)).returns(ERR_KEY_IV_LENGTH));
+            }
+            // A wrong key, MAC key or IV is named before the capacity is read,
+            // so no capacity, however wrong or large, is acted on.
+            cases.add(call(KEY, random(rnd, 15), OUTPUT_LEN, new int[] {-1}).returns(ERR_KEY_IV_LENGTH));
+            cases.add(call(MAC_KEY, random(rnd, 17), OUTPUT_LEN, new int[0]).returns(ERR_KEY_IV_LENGTH));
+            cases.add(call(IV, new byte[0], OUTPUT_LEN, new int[] {Integer.MAX_VALUE}).returns(ERR_KEY_IV_LENGTH));
+            cases.add(call(KEY, random(rnd, 15), OUTPUT_LEN, new int[] {0}).returns(ERR_KEY_IV_LENGTH));
+            cases.add(call(IV, random(rnd, 17), OUTPUT, new byte[0]).returns(ERR_KEY_IV_LENGTH));
+
+            for (int cap : new int[] {-1, -16, -produced, Integer.MIN_VALUE}) {
+                cases.add(call(OUTPUT_LEN, new int[] {cap}).returns(ERR_ARGUMENT));
+            }
+            cases.add(call(OUTPUT_LEN, new int[0]).returns(ERR_ARGUMENT));
+            // A missing or negative capacity is refused ahead of the checks that
+            // would otherwise answer: the output's length and the input's shape.
+            cases.add(call(OUTPUT_LEN, new int[] {-1}, OUTPUT, new byte[0]).returns(ERR_ARGUMENT));
+            cases.add(call(OUTPUT_LEN, new int[0], OUTPUT, new byte[0]).returns(ERR_ARGUMENT));
+            cases.add(call(OUTPUT_LEN, new int[] {-1}, INPUT, random(rnd, 17)).returns(ERR_ARGUMENT));
+            cases.add(call(OUTPUT_LEN, new int[] {Integer.MIN_VALUE}, INPUT, new byte[0]).returns(ERR_ARGUMENT));
+
+            // Output shorter than what is produced: the length is stored, the bytes are not.
+            for (int n : new int[] {0, 1, produced - 1}) {
+                cases.add(call(OUTPUT, filled(n)).throwsAioobe("outputLen", new int[] {produced}));
+            }
+            cases.add(call(OUTPUT, filled(produced), OUTPUT_LEN, new int[] {produced})
+                    .returns(OK, "output", result, "outputLen", new int[] {produced}));
+
+            // Only element 0 of outputLen belongs to the call.
+            cases.add(call(OUTPUT_LEN, new int[] {64, -1, Integer.MIN_VALUE})
+                    .returns(OK, "output", written, "outputLen", new int[] {produced, -1, Integer.MIN_VALUE}));
+
+            for (int fifth : new int[] {-1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
+                cases.add(call(FIFTH, fifth).returns(OK, "output", written, "outputLen", new int[] {produced}));
+            }
+
+            // The largest capacity sizes a 2 GiB scratch buffer: granted or refused, never fatal.
+            cases.add(call(OUTPUT_LEN, new int[] {Integer.MAX_VALUE})
+                    .returns(OK, "output", written, "outputLen", new int[] {produced})
+                    .returns(ERR_NO_MEMORY));
+            cases.add(call(OUTPUT_LEN, new int[] {Integer.MAX_VALUE}, OUTPUT, filled(produced - 1))
+                    .throwsAioobe("outputLen", new int[] {produced})
+                    .returns(ERR_NO_MEMORY));
+
+            // Output and input the same array. A sealed envelope never fits in
+            // its own plaintext; an opened plaintext does, and must survive the
+            // release of the input's copy.
+            byte[] both = input.clone();
+            if (seal) {
+                cases.add(call(INPUT, both, OUTPUT, both).note("output the same array as input")
+                        .throwsAioobe("outputLen", new int[] {produced}));
+            } else {
+                byte[] opened = overlay(input.clone(), result);
+                cases.add(call(INPUT, both, OUTPUT, both).note("output the same array as input")
+                        .returns(OK, "input", opened, "output", opened, "outputLen", new int[] {produced}));
+            }
+            return cases;
+        }
+    }
+
+    /** Every length of a 16-byte argument up to two blocks, and a few beyond. */
+    private static int[] wrongBlockLengths() {
+        return IntStream.concat(IntStream.rangeClosed(0, 33).filter(n -> n != 16), IntStream.of(48, 64, 1024))
+                .toArray();
+    }
+
+    @Test
+    void seal() {
+        CipherTable t = new CipherTable(true, new Random(0x315E_0003L));
+        runAll("seal", t.cases(new Random(0x315E_0004L)));
+    }
+
+    @Test
+    void open() {
+        CipherTable t = new CipherTable(false, new Random(0x315E_0005L));
+        runAll("open", t.cases(new Random(0x315E_0006L)));
+    }
+
+    // ---------------------------------------------------------------- random
+
+    private static Case nextBytes(byte[] bytes, int size) {
+        return new Case("nextBytesNative(" + d(bytes) + ", " + size + ")",
+                () -> LoadNativeZenthal.nextBytesNative(bytes, size), List.of("bytes"), bytes);
+    }
+
+    @Test
+    void randomSource() {
+        boolean supported = LoadNativeZenthal.isRDRANDSupported() == 1;
+        List<Case> cases = new ArrayList<>();
+
+        for (int size : new int[] {0, 8, -1, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
+            cases.add(nextBytes(null, size).returns(ERR_ARGUMENT));
+        }
+        for (int size : new int[] {-1, -8, Integer.MIN_VALUE}) {
+            cases.add(nextBytes(filled(8), size).returns(ERR_ARGUMENT));
+        }
+        cases.add(nextBytes(new byte[0], -1).returns(ERR_ARGUMENT));
+
+        // Beyond the array: with RDRAND the bytes are drawn and the copy
+        // throws; without it nothing is drawn, so nothing is copied.
+        int[][] beyond = {{8, 9}, {0, 1}, {8, 1 << 20}};
+        for (int[] b : beyond) {
+            Case c = nextBytes(filled(b[0]), b[1]);
+            cases.add(supported ? c.throwsAioobe().returns(DRNG_NOT_READY) : c.returns(DRNG_NO_RDRAND));
+        }
+        // Without RDRAND the largest size costs one untouched 2 GiB allocation;
+        // with it, a 2 GiB fill is a benchmark, not a misuse case.
+        if (!supported) {
+            cases.add(nextBytes(filled(8), Integer.MAX_VALUE).returns(DRNG_NO_RDRAND).returns(ERR_NO_MEMORY));
+        }
+
+        cases.add(new Case("isRDRANDSupported()", LoadNativeZenthal::isRDRANDSupported, List.of())
+                .returns(supported ? 1 : 0));
+
+        runAll("random", cases);
+    }
+
+    // ---------------------------------------------------------------- running
+
+    private static void runAll(String table, List<Case> cases) {
+        List<String> wrong = new ArrayList<>();
+        for (Case c : cases) {
+            String problem = runOne(c);
+            if (problem != null) wrong.add(c.name + ": " + problem);
+        }
+        CASES.addAndGet(cases.size());
+        WRONG.addAndGet(wrong.size());
+        stillComputesCorrectly();
+        if (!wrong.isEmpty()) {
+            fail(wrong.size() + " of " + cases.size() + " " + table + " cases went wrong:\n  "
+                    + String.join("\n  ", wrong.subList(0, Math.min(wrong.size(), 40))));
+        }
+    }
+
+    /** Null when the case ended in one of its outcomes, else what went wrong. */
+    private static String runOne(Case c) {
+        Object[] before = new Object[c.arrays.length];
+        for (int i = 0; i < before.length; i++) before[i] = copy(c.arrays[i]);
+
+        int status = 0;
+        Throwable thrown = null;
+        try {
+            status = c.call.getAsInt();
+        } catch (Throwable t) {
+            thrown = t;
+        }
+        String got = thrown != null ? thrown.getClass().getSimpleName() : "status " + status;
+
+        String mismatch = null;
+        for (Outcome o : c.outcomes) {
+            boolean same = thrown == null ? o.thrown == null && o.status == status
+                    : o.thrown != null && o.thrown.isInstance(thrown);
+            if (!same) continue;
+            String diff = arrayDifference(c, before, o.after);
+            if (diff == null) return null;
+            mismatch = got + " as expected, but " + diff;
+        }
+        if (mismatch != null) return mismatch;
+        return "got " + got + ", expected "
+                + c.outcomes.stream().map(Outcome::describe).collect(Collectors.joining(" or "));
+    }
+
+    private static String arrayDifference(Case c, Object[] before, Map<String, Object> after) {
+        for (int i = 0; i < c.arrays.length; i++) {
+            String n = c.names.get(i);
+            boolean mayChange = after.containsKey(n);
+            Object expected = mayChange ? after.get(n) : before[i];
+            if (!Objects.deepEquals(expected, c.arrays[i])) {
+                return n + (mayChange ? " holds the wrong content" : " changed") + " ("
+                        + difference(expected, c.arrays[i]) + ")";
+            }
+        }
+        return null;
+    }
+
+    /** A known answer from each engine: a bad case must not have disturbed the library. */
+    private static void stillComputesCorrectly() {
+        byte[] abc = "abc".getBytes(StandardCharsets.US_ASCII);
+        byte[] h = new byte[32];
+        assertEquals(OK, LoadNativeZenthal.sm3HashNative(h, abc, 3));
+        assertArrayEquals(sm3(abc, 3), h, "digest after the misuse cases");
+
+        byte[] k = new byte[70];
+        assertEquals(OK, LoadNativeZenthal.sm3KDFNative(k, 70, abc, 3));
+        assertArrayEquals(kdf(abc, 3, 70), k, "KDF after the misuse cases");
+
+        byte[] key = new byte[16], macKey = new byte[16], iv = new byte[16];
+        Arrays.fill(macKey, (byte) 1);
+        byte[] sealed = new byte[48];
+        assertEquals(OK, LoadNativeZenthal.sm4CbcEncryptWithMacNative(key, macKey, iv, abc, 0, sealed,
+                new int[] {48}));
+        assertArrayEquals(Arrays.copyOf(NativeTestSupport.seal(key, macKey, iv, abc), 48), Arrays.copyOf(sealed, 48),
+                "envelope after the misuse cases");
+    }
+
+    // ---------------------------------------------------------------- helpers
+
+    private static byte[] overlay(byte[] base, byte[] prefix) {
+        System.arraycopy(prefix, 0, base, 0, prefix.length);
+        return base;
+    }
+
+    private static Object copy(Object array) {
+        if (array instanceof byte[] b) return b.clone();
+        if (array instanceof int[] n) return n.clone();
+        return array;
+    }
+
+    private static String d(byte[] b) {
+        return b == null ? "null" : "byte[" + b.length + "]";
+    }
+
+    private static String d(int[] n) {
+        if (n == null) return "null";
+        return n.length == 0 ? "int[0]" : "int[]" + Arrays.toString(n).replace('[', '{').replace(']', '}');
+    }
+
+    private static String difference(Object expected, Object actual) {
+        if (expected instanceof int[] e && actual instanceof int[] a) {
+            return "expected " + Arrays.toString(e) + ", got " + Arrays.toString(a);
+        }
+        if (expected instanceof byte[] e && actual instanceof byte[] a) {
+            int i = Arrays.mismatch(e, a);
+            if (i >= e.length || i >= a.length) return "length " + a.length + ", expected " + e.length;
+            return "first difference at index " + i + " of " + a.length;
+        }
+        return "expected " + expected + ", got " + actual;
+    }
+}
