@@ -1,0 +1,278 @@
+package com.tarvik.lumora.Quorvex.zenthal;
+
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.hex;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.kdf;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.random;
+import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.sm3;
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
+
+import java.io.File;
+import java.io.IOException;
+import java.net.URISyntaxException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Random;
+import java.util.jar.JarFile;
+
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.io.TempDir;
+
+/**
+ * The command-line tool as a user runs it: {@code java -jar zenthal.jar ...} in
+ * a separate process, checked by its output and exit status. Bouncy Castle and
+ * the {@code openssl} command say what the output must be.
+ */
+class ZenthalCliTest {
+    private static final long SEED = 0xC11_0001L;
+    private static Path jar;
+
+    @TempDir
+    Path dir;
+
+    private final Random rnd = new Random(SEED);
+
+    @BeforeAll
+    static void findJar() throws URISyntaxException {
+        // The console launcher keeps the test class path off java.class.path, so
+        // ask where the classes were loaded from; fall back to the class path.
+        Path loadedFrom = Path.of(LoadNativeZenthal.class.getProtectionDomain().getCodeSource().getLocation().toURI());
+        if (loadedFrom.getFileName().toString().equals("zenthal.jar")) {
+            jar = loadedFrom;
+            return;
+        }
+        for (String entry : System.getProperty("java.class.path", "").split(File.pathSeparator)) {
+            if (entry.endsWith("zenthal.jar")) {
+                jar = Path.of(entry);
+                return;
+            }
+        }
+        fail("zenthal.jar is not on the test class path (classes came from " + loadedFrom + ")");
+    }
+
+    private record Result(int exit, byte[] stdout, String stderr) {
+        String out() {
+            return new String(stdout, StandardCharsets.UTF_8);
+        }
+
+        Result expect(int expected, String what) {
+            assertEquals(expected, exit, what + ": exit status; stderr: " + stderr);
+            return this;
+        }
+    }
+
+    /** Runs the tool in its own VM with {@code stdin} as standard input, from {@link #dir}. */
+    private Result zenthal(byte[] stdin, String... args) throws IOException, InterruptedException {
+        Path in = Files.write(Files.createTempFile(dir, "stdin", ""), stdin);
+        Path out = Files.createTempFile(dir, "stdout", "");
+        Path err = Files.createTempFile(dir, "stderr", "");
+        List<String> command = new ArrayList<>(List.of(
+                Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-jar", jar.toString()));
+        command.addAll(Arrays.asList(args));
+        Process p = new ProcessBuilder(command).directory(dir.toFile())
+                .redirectInput(in.toFile()).redirectOutput(out.toFile()).redirectError(err.toFile()).start();
+        int exit = p.waitFor();
+        Result r = new Result(exit, Files.readAllBytes(out), Files.readString(err));
+        Files.delete(in);
+        Files.delete(out);
+        Files.delete(err);
+        return r;
+    }
+
+    private Result zenthal(String... args) throws IOException, InterruptedException {
+        return zenthal(new byte[0], args);
+    }
+
+    /** Usage errors: status 2, a message naming the problem, a pointer to the help, no output. */
+    private void usageError(String expectedMessage, String... args) throws Exception {
+        String what = String.join(" ", args);
+        Result r = zenthal(args).expect(ZenthalCli.EXIT_USAGE, what);
+        assertTrue(r.stderr.contains(expectedMessage), what + ": stderr " + r.stderr);
+        assertTrue(r.stderr.contains("--help"), what + ": no pointer to the help: " + r.stderr);
+        assertEquals("", r.out(), what + ": stdout");
+    }
+
+    private static boolean opensslHasSm3() {
+        try {
+            Process p = new ProcessBuilder("openssl", "dgst", "-sm3", "-r", "/dev/null")
+                    .redirectErrorStream(true).start();
+            p.getInputStream().readAllBytes();
+            return p.waitFor() == 0;
+        } catch (IOException | InterruptedException e) {
+            return false;
+        }
+    }
+
+    @Test
+    void sm3DigestsFilesAndStdinLikeTheChecksumTools() throws Exception {
+        List<String> names = List.of("empty", "abc", "one block.bin", "odd", "large");
+        List<byte[]> contents = List.of(new byte[0], "abc".getBytes(StandardCharsets.US_ASCII), random(rnd, 64),
+                random(rnd, 1001), random(rnd, 200_003));
+        List<String> args = new ArrayList<>(List.of("sm3"));
+        for (int i = 0; i < names.size(); i++) {
+            Files.write(dir.resolve(names.get(i)), contents.get(i));
+            args.add(names.get(i));
+        }
+        Result r = zenthal(args.toArray(new String[0])).expect(0, "sm3 on files");
+        List<String> lines = r.out().lines().toList();
+        assertEquals(names.size(), lines.size(), r.out());
+        for (int i = 0; i < names.size(); i++) {
+            byte[] c = contents.get(i);
+            assertEquals(hex(sm3(c, c.length)) + "  " + names.get(i), lines.get(i), "seed " + SEED);
+        }
+
+        byte[] stdin = random(rnd, 5000);
+        String expected = hex(sm3(stdin, stdin.length)) + "  -\n";
+        assertEquals(expected, zenthal(stdin, "sm3").expect(0, "sm3 on stdin").out());
+        assertEquals(expected, zenthal(stdin, "sm3", "-").expect(0, "sm3 -").out());
+
+        assumeTrue(opensslHasSm3(), "no openssl command with SM3");
+        List<String> openssl = new ArrayList<>(List.of("openssl", "dgst", "-sm3", "-r"));
+        openssl.addAll(names);
+        Process p = new ProcessBuilder(openssl).directory(dir.toFile()).redirectError(ProcessBuilder.Redirect.INHERIT)
+                .start();
+        List<String> reference = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8).lines().toList();
+        assertEquals(0, p.waitFor(), "openssl");
+        assertEquals(names.size(), reference.size());
+        for (int i = 0; i < names.size(); i++) {
+            assertEquals(reference.get(i).split(" ")[0], lines.get(i).split(" ")[0], names.get(i) + " against openssl");
+        }
+    }
+
+    @Test
+    void sm3ReportsUnreadableFilesAndGoesOn() throws Exception {
+        Files.write(dir.resolve("good"), "abc".getBytes(StandardCharsets.US_ASCII));
+        Files.createDirectory(dir.resolve("folder"));
+        Result r = zenthal("sm3", "missing", "good", "folder").expect(ZenthalCli.EXIT_FAILED, "sm3 with a missing file");
+        assertEquals(hex(sm3("abc".getBytes(StandardCharsets.US_ASCII), 3)) + "  good\n", r.out());
+        assertTrue(r.stderr.contains("missing: no such file"), r.stderr);
+        assertTrue(r.stderr.contains("folder: is a directory"), r.stderr);
+    }
+
+    @Test
+    void kdfMatchesBouncyCastle() throws Exception {
+        byte[] z = random(rnd, 37);
+        for (int length : new int[] {0, 33, 100}) {
+            Result r = zenthal("kdf", "--z", hex(z), "--length", Integer.toString(length)).expect(0, "kdf " + length);
+            assertEquals(hex(kdf(z, z.length, length)) + "\n", r.out(), "seed " + SEED + ", length " + length);
+        }
+        // The --name=value form, upper-case hex and an empty Z.
+        assertEquals(hex(kdf(z, z.length, 16)) + "\n",
+                zenthal("kdf", "--length=16", "--z=" + hex(z).toUpperCase()).expect(0, "kdf with =").out());
+        assertEquals(hex(kdf(new byte[0], 0, 20)) + "\n", zenthal("kdf", "--z", "", "--length", "20")
+                .expect(0, "kdf with an empty z").out());
+    }
+
+    @Test
+    void sealAndOpenThroughFilesAndStandardStreams() throws Exception {
+        byte[] key = random(rnd, 16), macKey = random(rnd, 16), iv = random(rnd, 16);
+        String[] keys = {"--key", hex(key), "--mac-key", hex(macKey), "--iv", hex(iv)};
+        byte[] plain = random(rnd, 1000);
+        byte[] expected = NativeTestSupport.seal(key, macKey, iv, plain);
+
+        Result sealed = zenthal(plain, with("seal", keys)).expect(0, "seal stdin to stdout");
+        assertArrayEquals(expected, sealed.stdout, "seed " + SEED);
+
+        Files.write(dir.resolve("envelope"), expected);
+        zenthal(with("open", keys, "--in", "envelope", "--out", "plain")).expect(0, "open file to file");
+        assertArrayEquals(plain, Files.readAllBytes(dir.resolve("plain")));
+
+        Files.write(dir.resolve("empty"), new byte[0]);
+        zenthal(with("seal", keys, "--in", "empty", "--out", "sealed-empty")).expect(0, "seal an empty file");
+        byte[] sealedEmpty = Files.readAllBytes(dir.resolve("sealed-empty"));
+        assertArrayEquals(NativeTestSupport.seal(key, macKey, iv, new byte[0]), sealedEmpty);
+        Result opened = zenthal(sealedEmpty, with("open", keys, "--in", "-")).expect(0, "open stdin");
+        assertArrayEquals(new byte[0], opened.stdout);
+    }
+
+    @Test
+    void openRejectsATamperedEnvelopeAndWritesNothing() throws Exception {
+        byte[] key = random(rnd, 16), macKey = random(rnd, 16), iv = random(rnd, 16);
+        String[] keys = {"--key", hex(key), "--mac-key", hex(macKey), "--iv", hex(iv)};
+        byte[] envelope = NativeTestSupport.seal(key, macKey, iv, random(rnd, 50));
+        envelope[envelope.length - 1] ^= 0x40;
+        Files.write(dir.resolve("tampered"), envelope);
+
+        Result r = zenthal(with("open", keys, "--in", "tampered", "--out", "plain"))
+                .expect(ZenthalCli.EXIT_FAILED, "open a tampered envelope");
+        assertTrue(r.stderr.contains("envelope rejected"), r.stderr);
+        assertFalse(Files.exists(dir.resolve("plain")), "output file written for a rejected envelope");
+
+        r = zenthal(Arrays.copyOf(envelope, 40), with("open", keys)).expect(ZenthalCli.EXIT_FAILED, "open 40 bytes");
+        assertEquals(0, r.stdout.length, "plaintext written for a rejected envelope");
+
+        r = zenthal(with("seal", keys, "--in", "no-such-file")).expect(ZenthalCli.EXIT_FAILED, "seal a missing file");
+        assertTrue(r.stderr.contains("no-such-file: no such file"), r.stderr);
+        r = zenthal(with("seal", keys, "--out", "no-such-dir/envelope")).expect(ZenthalCli.EXIT_FAILED,
+                "seal into a missing directory");
+        assertTrue(r.stderr.contains("no-such-dir"), r.stderr);
+    }
+
+    private static String[] with(String command, String[] keys, String... more) {
+        List<String> all = new ArrayList<>(List.of(command));
+        all.addAll(Arrays.asList(keys));
+        all.addAll(Arrays.asList(more));
+        return all.toArray(new String[0]);
+    }
+
+    @Test
+    void badInputIsAUsageError() throws Exception {
+        String k = "00112233445566778899aabbccddeeff";
+        usageError("unknown command 'hash'", "hash");
+        usageError("--key is not hex", "seal", "--key", "0011zz", "--mac-key", k, "--iv", k);
+        usageError("--iv is not hex", "open", "--key", k, "--mac-key", k, "--iv", k + "0");
+        usageError("--mac-key must be 16 bytes (32 hex digits), not 15", "seal", "--key", k, "--mac-key",
+                k.substring(2), "--iv", k);
+        usageError("missing --iv", "open", "--key", k, "--mac-key", k);
+        usageError("unknown option --keys", "seal", "--keys", k);
+        usageError("--length must be a whole number", "kdf", "--z", "00", "--length", "-1");
+        usageError("--length needs a value", "kdf", "--z", "00", "--length");
+        usageError("N must be a whole number", "random", "lots");
+        usageError("unexpected argument 'now'", "info", "now");
+
+        Result r = zenthal().expect(ZenthalCli.EXIT_USAGE, "no command");
+        assertTrue(r.stderr.startsWith("usage: zenthal"), r.stderr);
+    }
+
+    @Test
+    void helpInfoAndRandomFollowTheBuildAndTheProcessor() throws Exception {
+        Result help = zenthal("--help").expect(0, "--help");
+        for (String command : new String[] {"sm3", "kdf", "seal", "open", "random", "info"}) {
+            assertTrue(help.out().contains("\n  " + command + " "), command + " missing from --help");
+            Result h = zenthal(command, "--help").expect(0, command + " --help");
+            assertTrue(h.out().startsWith("usage: zenthal " + command), h.out());
+        }
+
+        String version;
+        try (JarFile j = new JarFile(jar.toFile())) {
+            version = j.getManifest().getMainAttributes().getValue("Implementation-Version");
+        }
+        assertTrue(version != null && !version.isEmpty(), "no Implementation-Version in the manifest");
+        boolean rdrand = HardwareRandom.isAvailable();
+        List<String> info = zenthal("info").expect(0, "info").out().lines().toList();
+        assertEquals(3, info.size(), info.toString());
+        assertTrue(info.get(0).startsWith("library:         ") && info.get(0).contains("libzenthal_jni"), info.get(0));
+        assertTrue(info.get(1).startsWith("RDRAND offered:  " + (rdrand ? "yes" : "no")), info.get(1));
+        assertEquals("version:         " + version, info.get(2));
+
+        if (rdrand) {
+            String hexBytes = zenthal("random", "24").expect(0, "random").out();
+            assertTrue(hexBytes.matches("[0-9a-f]{48}\n"), hexBytes);
+            assertEquals(24, zenthal("random", "24", "--raw").expect(0, "random --raw").stdout.length);
+        } else {
+            Result r = zenthal("random", "24").expect(ZenthalCli.EXIT_FAILED, "random without RDRAND");
+            assertTrue(r.stderr.contains("RDRAND"), r.stderr);
+            assertEquals(0, r.stdout.length);
+        }
+        assertEquals("\n", zenthal("random", "0").expect(0, "random 0").out());
+    }
+}

@@ -1,0 +1,63 @@
+package com.tarvik.lumora.Quorvex.zenthal;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.LinkedHashMap;
+import java.util.Map;
+import java.util.Optional;
+
+import org.junit.jupiter.api.Test;
+
+/** ZenthalStatus names the codes that the native methods really return. */
+class ZenthalStatusTest {
+
+    @Test
+    void namesTheCodesTheNativeMethodsReturnAndNoOthers() {
+        byte[] k = new byte[16];
+        byte[] out = new byte[64];
+        Map<String, Integer> returned = new LinkedHashMap<>();
+        returned.put("SUCCESS", LoadNativeZenthal.sm3HashNative(new byte[32], new byte[0], 0));
+        returned.put("NATIVE_ERR_HASH_LENGTH", LoadNativeZenthal.sm3HashNative(new byte[31], new byte[0], 0));
+        returned.put("NATIVE_ERR_KEY_IV_LENGTH",
+                LoadNativeZenthal.sm4CbcEncryptWithMacNative(k, k, new byte[15], new byte[0], 0, out, new int[] {64}));
+        returned.put("NATIVE_ERR_ARGUMENT", LoadNativeZenthal.nextBytesNative(out, -1));
+        returned.put("SM4_ERR_INPUT_LENGTH",
+                LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, new byte[16], 0, out, new int[] {64}));
+        returned.put("SM4_ERR_OUTPUT_TOO_SMALL",
+                LoadNativeZenthal.sm4CbcEncryptWithMacNative(k, k, k, new byte[0], 0, out, new int[] {31}));
+        // One block whose plaintext ends in 0, which no PKCS#7 pad does.
+        byte[] badPad = NativeTestSupport.concat(NativeTestSupport.cbcRaw(k, k, new byte[16]), new byte[16]);
+        returned.put("SM4_ERR_BAD_PADDING",
+                LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, badPad, 0, out, new int[] {64}));
+        byte[] envelope = Sm4Envelope.seal(k, k, k, new byte[5]);
+        envelope[envelope.length - 1] ^= 1;
+        returned.put("SM4_ERR_MAC_MISMATCH",
+                LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, envelope, 0, out, new int[] {64}));
+        if (LoadNativeZenthal.isRDRANDSupported() == 0) {
+            returned.put("DRNG_NO_RDRAND", LoadNativeZenthal.nextBytesNative(out, 1));
+        }
+        for (Map.Entry<String, Integer> e : returned.entrySet()) {
+            int code = e.getValue();
+            assertEquals(Optional.of(e.getKey()), ZenthalStatus.fromCode(code).map(Enum::name), "code " + code);
+            String text = ZenthalStatus.describe(code);
+            assertTrue(text.startsWith(e.getKey() + " (" + code + "): "), text);
+        }
+        for (int unknown : new int[] {0, 2, -2, -4, -10, -16384, -16389}) {
+            assertEquals(Optional.empty(), ZenthalStatus.fromCode(unknown));
+            assertEquals("unknown status " + unknown, ZenthalStatus.describe(unknown));
+        }
+    }
+
+    @Test
+    void unexpectedCodesBecomeExceptions() {
+        ZenthalStatus.requireSuccess(1, "op");
+        // The bridge's allocation failure cannot be provoked from a test; its mapping can.
+        OutOfMemoryError oom = assertThrows(OutOfMemoryError.class, () -> ZenthalStatus.requireSuccess(-9, "op"));
+        assertTrue(oom.getMessage().contains("NATIVE_ERR_NO_MEMORY"), oom.getMessage());
+        IllegalStateException ise = assertThrows(IllegalStateException.class,
+                () -> ZenthalStatus.requireSuccess(-8, "op"));
+        assertTrue(ise.getMessage().startsWith("op: NATIVE_ERR_ARGUMENT (-8)"), ise.getMessage());
+    }
+}
