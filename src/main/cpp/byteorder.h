@@ -48,6 +48,16 @@ inline uint32_t rotr32(uint32_t x, unsigned n) {
     return (x >> (n & 31)) | (x << ((32 - n) & 31));
 }
 
+// Value barrier: the optimiser must treat the result as unknown, so a sum or
+// XOR is evaluated in the order written instead of being re-associated into
+// a chain that puts the late operand first. Emits no instruction.
+inline uint32_t opaque32(uint32_t v) {
+#if defined(__GNUC__) || defined(__clang__)
+    __asm__("" : "+r"(v));
+#endif
+    return v;
+}
+
 // A wipe the optimiser may not drop even when the memory dies right after.
 inline void secure_wipe(void *p, std::size_t n) {
     std::memset(p, 0, n);

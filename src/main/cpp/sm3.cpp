@@ -6,7 +6,6 @@
 
 #include "byteorder.h"
 
-using zenthal::load32_be;
 using zenthal::rotl32;
 using zenthal::store32_be;
 
@@ -44,20 +43,60 @@ constexpr RoundConstants make_round_constants() {
 constexpr RoundConstants SM3_K = make_round_constants();
 
 inline uint32_t P0(uint32_t x) { return x ^ rotl32(x, 9) ^ rotl32(x, 17); }
-inline uint32_t P1(uint32_t x) { return x ^ rotl32(x, 15) ^ rotl32(x, 23); }
 
 inline uint32_t FF0(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t FF1(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | ((x | y) & z); }
 inline uint32_t GG0(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
 inline uint32_t GG1(uint32_t x, uint32_t y, uint32_t z) { return ((y ^ z) & x) ^ z; }
 
+// Four message words side by side. The expansion runs on these so that it
+// overlaps the rounds on the integer unit instead of competing with them.
+typedef uint32_t Vec4 __attribute__((vector_size(16)));
+
+inline Vec4 vrotl(Vec4 x, int n) { return (x << n) | (x >> (32 - n)); }
+inline Vec4 vP1(Vec4 x) { return x ^ vrotl(x, 15) ^ vrotl(x, 23); }
+
+inline void store4(uint32_t *p, Vec4 x) { std::memcpy(p, &x, 16); }
+
+// Each 32-bit lane from big-endian to native order.
+inline Vec4 bswap4(Vec4 x) {
+    if (!zenthal::host_is_little_endian()) return x;
+    x = (x << 16) | (x >> 16);
+    return ((x & 0x00FF00FFu) << 8) | ((x >> 8) & 0x00FF00FFu);
+}
+
+inline Vec4 load4(const uint32_t *p) {
+    Vec4 x;
+    std::memcpy(&x, p, 16);
+    return x;
+}
+
+// W[j .. j+3], with w = W + j and w3 = W[j-4 .. j-1] (the earlier words
+// are read back from W). Lane 3 needs W[j] <<< 15 inside P1, which this
+// very step produces: it is left out at first (0 in that lane) and, P1
+// being linear, P1(W[j] <<< 15) is XORed in afterwards.
+inline Vec4 expand4(const uint32_t *w, Vec4 w3) {
+    const Vec4 zero = {0, 0, 0, 0};
+    const Vec4 m3 = __builtin_shufflevector(w3, zero, 1, 2, 3, 4);
+    const Vec4 r = vP1(load4(w - 16) ^ load4(w - 9) ^ vrotl(m3, 15)) ^ vrotl(load4(w - 13), 7) ^
+                   load4(w - 6);
+    const Vec4 first = __builtin_shufflevector(zero, r, 0, 1, 2, 4);
+    return r ^ vP1(vrotl(first, 15));
+}
+
 }  // namespace
 
 void SM3_Transform(const uint8_t block[64], uint32_t state[8]) {
-    uint32_t W[68];
-    for (int j = 0; j < 16; ++j) W[j] = load32_be(block + 4 * j);
-    for (int j = 16; j < 68; ++j) {
-        W[j] = P1(W[j - 16] ^ W[j - 9] ^ rotl32(W[j - 3], 15)) ^ rotl32(W[j - 13], 7) ^ W[j - 6];
+    // The 68 expanded words, stored where the rounds read them as operands
+    // of their additions.
+    alignas(16) uint32_t W[68];
+
+    // The last four words expanded so far; the earlier ones are read back.
+    Vec4 last;
+    for (int k = 0; k < 4; ++k) {
+        std::memcpy(&last, block + 16 * k, 16);
+        last = bswap4(last);
+        store4(W + 4 * k, last);
     }
 
     uint32_t A = state[0], B = state[1], C = state[2], D = state[3];
@@ -71,7 +110,7 @@ void SM3_Transform(const uint8_t block[64], uint32_t state[8]) {
         const uint32_t a12 = rotl32(A, 12);                            \
         const uint32_t ss1 = rotl32(a12 + E + SM3_K.k[j], 7);          \
         const uint32_t ss2 = ss1 ^ a12;                                \
-        const uint32_t tt1 = FF(A, B, C) + D + ss2 + (W[j] ^ W[j + 4]); \
+        const uint32_t tt1 = FF(A, B, C) + D + ss2 + (W[j] ^ W[(j) + 4]); \
         const uint32_t tt2 = GG(E, F, G) + H + ss1 + W[j];             \
         B = rotl32(B, 9);                                              \
         D = tt1;                                                       \
@@ -79,28 +118,33 @@ void SM3_Transform(const uint8_t block[64], uint32_t state[8]) {
         H = P0(tt2);                                                   \
     } while (0)
 
-#define SM3_ROUND4(j, FF, GG)                                  \
-    SM3_ROUND(A, B, C, D, E, F, G, H, (j) + 0, FF, GG);         \
-    SM3_ROUND(D, A, B, C, H, E, F, G, (j) + 1, FF, GG);         \
-    SM3_ROUND(C, D, A, B, G, H, E, F, (j) + 2, FF, GG);         \
+    // Four rounds bring the words back to their roles. Each pass also
+    // expands the four words that the rounds twelve later need, so that the
+    // vector unit works on the message while the integer unit runs rounds.
+#define SM3_ROUND4(j, FF, GG)                                          \
+    SM3_ROUND(A, B, C, D, E, F, G, H, (j) + 0, FF, GG);                 \
+    SM3_ROUND(D, A, B, C, H, E, F, G, (j) + 1, FF, GG);                 \
+    SM3_ROUND(C, D, A, B, G, H, E, F, (j) + 2, FF, GG);                 \
     SM3_ROUND(B, C, D, A, F, G, H, E, (j) + 3, FF, GG)
+#define SM3_EXPAND4(j)                                                 \
+    do {                                                               \
+        last = expand4(W + (j) + 16, last);                            \
+        store4(W + (j) + 16, last);                                    \
+    } while (0)
 
-    SM3_ROUND4(0, FF0, GG0);
-    SM3_ROUND4(4, FF0, GG0);
-    SM3_ROUND4(8, FF0, GG0);
-    SM3_ROUND4(12, FF0, GG0);
-    SM3_ROUND4(16, FF1, GG1);
-    SM3_ROUND4(20, FF1, GG1);
-    SM3_ROUND4(24, FF1, GG1);
-    SM3_ROUND4(28, FF1, GG1);
-    SM3_ROUND4(32, FF1, GG1);
-    SM3_ROUND4(36, FF1, GG1);
-    SM3_ROUND4(40, FF1, GG1);
-    SM3_ROUND4(44, FF1, GG1);
-    SM3_ROUND4(48, FF1, GG1);
-    SM3_ROUND4(52, FF1, GG1);
-    SM3_ROUND4(56, FF1, GG1);
-    SM3_ROUND4(60, FF1, GG1);
+    unsigned j = 0;
+    for (; j < 16; j += 4) {
+        SM3_EXPAND4(j);
+        SM3_ROUND4(j, FF0, GG0);
+    }
+    for (; j < 52; j += 4) {
+        SM3_EXPAND4(j);
+        SM3_ROUND4(j, FF1, GG1);
+    }
+    for (; j < 64; j += 4) {
+        SM3_ROUND4(j, FF1, GG1);
+    }
+#undef SM3_EXPAND4
 #undef SM3_ROUND4
 #undef SM3_ROUND
 

@@ -1,8 +1,12 @@
 /* SM4 modes of operation: CBC with PKCS#7 padding, CBC-MAC
  * with ISO/IEC 9797-1 padding method 2, and the encrypt-and-MAC envelope.
- * No heap; each key is expanded once per call; every block goes through one
- * 16-byte working block. The chaining value is never copied: it is read from
- * `out` (CBC encryption), from `in` (CBC decryption) or from `mac` (CBC-MAC).
+ * No heap; each key is expanded once per call. The block transform is
+ * inlined, and the working block is a `Words` value: the four words of the
+ * block being enciphered or deciphered, held in registers from the load of
+ * the input to the store of the output. The chaining value is the previous
+ * output block (CBC encryption and the MAC, whose output is `mac`) or the
+ * previous input block (CBC decryption); its words too stay in registers
+ * instead of being read back from memory.
  *
  * Two guards that a plain reading of the modes would lack:
  *  - the opening's MAC comparison looks at all 16 bytes in time independent
@@ -16,20 +20,39 @@
 #include <string.h>
 
 #include "sm4.h"
+#include "sm4_core.h"
 
 namespace {
 
-/* dst[0..15] = a[0..15] ^ b[0..15], in four 32-bit pieces. Matching the
- * 32-bit stores of SM4_encrypt lets the chaining value read back from `out`
- * be forwarded from the store buffer; dst may equal a or b. */
-static inline void xor_block(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
-    for (unsigned j = 0; j < 16; j += 4) {
-        uint32_t x, y;
-        memcpy(&x, a + j, 4);
-        memcpy(&y, b + j, 4);
-        x ^= y;
-        memcpy(dst + j, &x, 4);
-    }
+using zenthal::load32_be;
+using zenthal::sm4_rounds;
+using zenthal::sm4_rounds2;
+using zenthal::store32_be;
+
+/* A 16-byte block as four big-endian words. */
+struct Words {
+    uint32_t w0, w1, w2, w3;
+};
+
+static inline Words load_block(const uint8_t *p) {
+    return {load32_be(p), load32_be(p + 4), load32_be(p + 8), load32_be(p + 12)};
+}
+
+static inline void store_block(uint8_t *p, const Words &x) {
+    store32_be(p, x.w0);
+    store32_be(p + 4, x.w1);
+    store32_be(p + 8, x.w2);
+    store32_be(p + 12, x.w3);
+}
+
+static inline Words operator^(const Words &a, const Words &b) {
+    return {a.w0 ^ b.w0, a.w1 ^ b.w1, a.w2 ^ b.w2, a.w3 ^ b.w3};
+}
+
+template <bool Dec>
+static inline __attribute__((always_inline)) Words crypt(Words x, const uint32_t *rk) {
+    sm4_rounds<Dec>(x.w0, x.w1, x.w2, x.w3, rk);
+    return x;
 }
 
 } // namespace
@@ -53,21 +76,19 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
         }
         SM4_set_key(key, &rk);
         const uint8_t pad = (uint8_t)(16 - r);
-        const uint8_t *chain = iv;
+        Words chain = load_block(iv);
         for (uint32_t i = 0; i < n; ++i) {
-            uint8_t *const dst = out + (size_t)16 * i;
-            xor_block(work, in + (size_t)16 * i, chain);
-            SM4_encrypt(work, dst, &rk);
-            chain = dst;
+            chain = crypt<false>(load_block(in + (size_t)16 * i) ^ chain, rk.rk);
+            store_block(out + (size_t)16 * i, chain);
         }
+        /* Last block, always present: the tail, then the pad bytes. A byte
+         * loop, since `in` may be null when len is 0. */
         const uint8_t *const tail = in + (size_t)16 * n;
         for (uint32_t j = 0; j < r; ++j) {
-            work[j] = (uint8_t)(tail[j] ^ chain[j]);
+            work[j] = tail[j];
         }
-        for (uint32_t j = r; j < 16; ++j) {
-            work[j] = (uint8_t)(pad ^ chain[j]);
-        }
-        SM4_encrypt(work, out + (size_t)16 * n, &rk);
+        memset(work + r, pad, 16 - r);
+        store_block(out + (size_t)16 * n, crypt<false>(load_block(work) ^ chain, rk.rk));
         *outlen = (uint32_t)need;
         return SM4_SUCCESS;
     }
@@ -81,16 +102,27 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
         return SM4_ERR_OUTPUT_TOO_SMALL;
     }
     SM4_set_key(key, &rk);
-    const uint8_t *chain = iv;
-    for (uint32_t i = 0; i + 1 < n; ++i) {
-        const uint8_t *const src = in + (size_t)16 * i;
-        SM4_decrypt(src, work, &rk);
-        xor_block(out + (size_t)16 * i, work, chain);
-        chain = src;
+    Words chain = load_block(iv);
+    uint32_t i = 0;
+    /* Blocks before the last, two at a time: they do not depend on each
+     * other, only on the ciphertext. */
+    for (; i + 2 < n; i += 2) {
+        const Words c0 = load_block(in + (size_t)16 * i);
+        const Words c1 = load_block(in + (size_t)16 * i + 16);
+        Words p0 = c0, p1 = c1;
+        sm4_rounds2<true>(p0.w0, p0.w1, p0.w2, p0.w3, p1.w0, p1.w1, p1.w2, p1.w3, rk.rk);
+        store_block(out + (size_t)16 * i, p0 ^ chain);
+        store_block(out + (size_t)16 * i + 16, p1 ^ c0);
+        chain = c1;
+    }
+    if (i + 1 < n) {
+        const Words c0 = load_block(in + (size_t)16 * i);
+        store_block(out + (size_t)16 * i, crypt<true>(c0, rk.rk) ^ chain);
+        chain = c0;
+        ++i;
     }
     /* Last block: stays in `work` until the padding has been verified. */
-    SM4_decrypt(in + (size_t)16 * (n - 1), work, &rk);
-    xor_block(work, work, chain);
+    store_block(work, crypt<true>(load_block(in + (size_t)16 * i), rk.rk) ^ chain);
     const uint8_t p = work[15];
     if (p == 0 || p > 16) {
         return SM4_ERR_BAD_PADDING;
@@ -104,7 +136,9 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
     if (*outlen < m) {
         return SM4_ERR_OUTPUT_TOO_SMALL;
     }
-    memcpy(out + (size_t)16 * (n - 1), work, 16u - p);
+    if (p < 16) { /* out may be null when the capacity is 0 */
+        memcpy(out + (size_t)16 * (n - 1), work, 16u - p);
+    }
     *outlen = m;
     return SM4_SUCCESS;
 }
@@ -117,22 +151,21 @@ int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8
     const uint32_t r = len % 16;
 
     SM4_set_key(key, &rk);
-    const uint8_t *chain = iv;
+    /* `mac` receives every encipherment; the same words stay in registers
+     * as the chaining value for the next block. */
+    Words chain = load_block(iv);
     for (uint32_t i = 0; i < n; ++i) {
-        xor_block(work, in + (size_t)16 * i, chain);
-        SM4_encrypt(work, mac, &rk);
-        chain = mac;
+        chain = crypt<false>(load_block(in + (size_t)16 * i) ^ chain, rk.rk);
+        store_block(mac, chain);
     }
     /* Final block, always present: data bytes, 0x80, zero bytes. */
     const uint8_t *const tail = in + (size_t)16 * n;
     for (uint32_t j = 0; j < r; ++j) {
-        work[j] = (uint8_t)(tail[j] ^ chain[j]);
+        work[j] = tail[j];
     }
-    work[r] = (uint8_t)(0x80 ^ chain[r]);
-    for (uint32_t j = r + 1; j < 16; ++j) {
-        work[j] = chain[j];
-    }
-    SM4_encrypt(work, mac, &rk);
+    work[r] = 0x80;
+    memset(work + r + 1, 0, 15 - r);
+    store_block(mac, crypt<false>(load_block(work) ^ chain, rk.rk));
     return SM4_SUCCESS;
 }
 
