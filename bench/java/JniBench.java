@@ -1,0 +1,409 @@
+package com.tarvik.lumora.Quorvex.zenthal.bench;
+
+import com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal;
+
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.security.SecureRandom;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Locale;
+import java.util.Random;
+
+import org.bouncycastle.crypto.InvalidCipherTextException;
+import org.bouncycastle.crypto.digests.SM3Digest;
+import org.bouncycastle.crypto.engines.SM4Engine;
+import org.bouncycastle.crypto.macs.CBCBlockCipherMac;
+import org.bouncycastle.crypto.modes.CBCBlockCipher;
+import org.bouncycastle.crypto.paddings.ISO7816d4Padding;
+import org.bouncycastle.crypto.paddings.PKCS7Padding;
+import org.bouncycastle.crypto.paddings.PaddedBufferedBlockCipher;
+import org.bouncycastle.crypto.params.KeyParameter;
+import org.bouncycastle.crypto.params.ParametersWithIV;
+import org.bouncycastle.jce.provider.BouncyCastleProvider;
+
+/**
+ * The JNI methods against Bouncy Castle doing the same work, in one JVM.
+ *
+ * <p>Each row warms both sides up, then takes alternating timed samples of
+ * ours and the baseline, so that interference from other work on the machine
+ * falls on both alike; the medians of the samples give the row. Bouncy Castle
+ * is given its best case: its lightweight API with engine objects reused
+ * across calls, and only the per-call key setup that ours does as well.
+ *
+ * <p>Arguments: {@code --markdown=FILE} also writes the table there;
+ * {@code --quick} takes fewer, shorter samples.
+ */
+public final class JniBench {
+    private static final int KIB = 1024;
+    private static final int MIB = 1024 * 1024;
+
+    private static long warmNanos = 500_000_000L;
+    private static long sampleNanos = 60_000_000L;
+    private static int samples = 11;
+
+    /** Defeats dead-code elimination of the baselines. */
+    private static volatile int sink;
+
+    private interface Op {
+        int run() throws Exception;
+    }
+
+    private record Row(String label, int bytes, Op ours, String baseName, Op base, double target) {}
+
+    private record Result(double oursNs, double baseNs, String oursNote) {}
+
+    private JniBench() {}
+
+    public static void main(String[] args) throws Exception {
+        String markdown = null;
+        for (String a : args) {
+            if (a.startsWith("--markdown=")) {
+                markdown = a.substring("--markdown=".length());
+            } else if (a.equals("--quick")) {
+                warmNanos = 100_000_000L;
+                sampleNanos = 20_000_000L;
+                samples = 5;
+            } else {
+                System.err.println("unknown argument " + a);
+                System.exit(1);
+            }
+        }
+
+        Random rnd = new Random(20240601L);
+        byte[] key = bytes(rnd, 16);
+        byte[] macKey = bytes(rnd, 16);
+        byte[] iv = bytes(rnd, 16);
+        byte[] z = bytes(rnd, 64);
+
+        checkAgreement(rnd, key, macKey, iv, z);
+
+        List<Row> rows = new ArrayList<>();
+        for (int n : new int[] {0, 64, KIB, MIB}) {
+            byte[] data = bytes(rnd, n);
+            byte[] hash = new byte[32];
+            SM3Digest d = new SM3Digest();
+            double target = n == 64 ? 1.3 : n == MIB ? 1.8 : 0;
+            rows.add(new Row("`sm3HashNative` " + size(n), n,
+                    () -> LoadNativeZenthal.sm3HashNative(hash, data, data.length),
+                    "`SM3Digest`",
+                    () -> {
+                        d.update(data, 0, data.length);
+                        return d.doFinal(hash, 0);
+                    },
+                    target));
+        }
+        for (int n : new int[] {64, KIB, MIB}) {
+            byte[] data = bytes(rnd, n);
+            byte[] out = new byte[n / 16 * 16 + 32];
+            int[] outLen = new int[1];
+            BcEnvelope bc = new BcEnvelope();
+            double target = n == 64 ? 1.3 : n == MIB ? 1.8 : 0;
+            rows.add(new Row("seal " + size(n), n,
+                    () -> {
+                        outLen[0] = out.length;
+                        return LoadNativeZenthal.sm4CbcEncryptWithMacNative(key, macKey, iv, data, 0,
+                                out, outLen);
+                    },
+                    "SM4 CBC/PKCS#7 + CBC-MAC",
+                    () -> bc.seal(key, macKey, iv, data, out),
+                    target));
+        }
+        for (int n : new int[] {64, KIB, MIB}) {
+            byte[] envelope = new BcEnvelope().sealed(key, macKey, iv, bytes(rnd, n));
+            byte[] out = new byte[envelope.length];
+            int[] outLen = new int[1];
+            BcEnvelope bc = new BcEnvelope();
+            rows.add(new Row("open " + size(n), n,
+                    () -> {
+                        outLen[0] = out.length;
+                        return LoadNativeZenthal.sm4CbcDecryptWithMacNative(key, macKey, iv, envelope,
+                                0, out, outLen);
+                    },
+                    "SM4 CBC/PKCS#7 + CBC-MAC",
+                    () -> bc.open(key, macKey, iv, envelope, out),
+                    0));
+        }
+        for (int n : new int[] {64, KIB, MIB}) {
+            byte[] out = new byte[n];
+            SM3Digest d = new SM3Digest();
+            rows.add(new Row("`sm3KDFNative` " + size(n) + " from a 64-byte Z", n,
+                    () -> LoadNativeZenthal.sm3KDFNative(out, n, z, z.length),
+                    "the KDF over `SM3Digest`",
+                    () -> bcKdf(d, out, n, z),
+                    0));
+        }
+        byte[] random = new byte[KIB];
+        SecureRandom defaultRandom = new SecureRandom();
+        SecureRandom nativePrng = nativePrng();
+        rows.add(new Row("`nextBytesNative` 1 KiB", KIB,
+                () -> LoadNativeZenthal.nextBytesNative(random, KIB),
+                "`SecureRandom` (default, " + defaultRandom.getAlgorithm() + ")",
+                () -> {
+                    defaultRandom.nextBytes(random);
+                    return random[0];
+                },
+                0));
+        if (nativePrng != null) {
+            rows.add(new Row("`nextBytesNative` 1 KiB", KIB,
+                    () -> LoadNativeZenthal.nextBytesNative(random, KIB),
+                    "`SecureRandom` (NativePRNG)",
+                    () -> {
+                        nativePrng.nextBytes(random);
+                        return random[0];
+                    },
+                    0));
+        }
+
+        StringBuilder md = new StringBuilder();
+        md.append(String.format(Locale.ROOT,
+                "Java %s (%s), Bouncy Castle %s (lightweight API). MB/s = 10^6 bytes per second;"
+                        + " each figure is the median of %d samples, ours and the baseline alternating.\n\n",
+                System.getProperty("java.version"), System.getProperty("java.vm.name"),
+                new BouncyCastleProvider().getVersionStr(), samples));
+        md.append("| Operation | baseline | ours MB/s | baseline MB/s | ours µs/call | baseline µs/call"
+                + " | ours / baseline | target | met |\n");
+        md.append("|---|---|---:|---:|---:|---:|---:|---:|---|\n");
+        for (Row row : rows) {
+            Result r = measure(row);
+            md.append(line(row, r)).append('\n');
+            System.err.println(line(row, r));
+        }
+
+        // What a call into the library costs before any work: a JNI method
+        // that reads one cached word.
+        double floor = timeAlone(LoadNativeZenthal::isRDRANDSupported);
+        md.append(String.format(Locale.ROOT,
+                "\nJNI transition alone (`isRDRANDSupported`, one cached load): %.3f µs per call.\n",
+                floor / 1e3));
+
+        System.out.print("\n" + md);
+        if (markdown != null) {
+            Files.writeString(Path.of(markdown), md.toString(), StandardCharsets.UTF_8);
+        }
+    }
+
+    // ---- the baselines ---------------------------------------------------
+
+    /** SM4-CBC with PKCS#7 padding, then the CBC-MAC over the plaintext with the same IV. */
+    private static final class BcEnvelope {
+        private final PaddedBufferedBlockCipher cbc =
+                new PaddedBufferedBlockCipher(CBCBlockCipher.newInstance(new SM4Engine()), new PKCS7Padding());
+        private final CBCBlockCipherMac mac = new CBCBlockCipherMac(new SM4Engine(), 128, new ISO7816d4Padding());
+        private final byte[] tag = new byte[16];
+
+        int seal(byte[] key, byte[] macKey, byte[] iv, byte[] in, byte[] out) throws InvalidCipherTextException {
+            cbc.init(true, new ParametersWithIV(new KeyParameter(key), iv));
+            int n = cbc.processBytes(in, 0, in.length, out, 0);
+            n += cbc.doFinal(out, n);
+            mac.init(new ParametersWithIV(new KeyParameter(macKey), iv));
+            mac.update(in, 0, in.length);
+            return n + mac.doFinal(out, n);
+        }
+
+        byte[] sealed(byte[] key, byte[] macKey, byte[] iv, byte[] in) throws InvalidCipherTextException {
+            byte[] out = new byte[in.length / 16 * 16 + 32];
+            seal(key, macKey, iv, in, out);
+            return out;
+        }
+
+        int open(byte[] key, byte[] macKey, byte[] iv, byte[] in, byte[] out) throws InvalidCipherTextException {
+            cbc.init(false, new ParametersWithIV(new KeyParameter(key), iv));
+            int n = cbc.processBytes(in, 0, in.length - 16, out, 0);
+            n += cbc.doFinal(out, n);
+            mac.init(new ParametersWithIV(new KeyParameter(macKey), iv));
+            mac.update(out, 0, n);
+            mac.doFinal(tag, 0);
+            if (!MessageDigest.isEqual(tag, Arrays.copyOfRange(in, in.length - 16, in.length))) {
+                throw new IllegalStateException("MAC mismatch");
+            }
+            return n;
+        }
+    }
+
+    /** SM3(Z || ct) for ct = 1, 2, ..., cut to n bytes. */
+    private static int bcKdf(SM3Digest d, byte[] out, int n, byte[] z) {
+        byte[] last = new byte[32];
+        byte[] ct = new byte[4];
+        for (int o = 0, c = 1; o < n; o += 32, c++) {
+            ct[0] = (byte) (c >>> 24);
+            ct[1] = (byte) (c >>> 16);
+            ct[2] = (byte) (c >>> 8);
+            ct[3] = (byte) c;
+            d.update(z, 0, z.length);
+            d.update(ct, 0, 4);
+            if (n - o >= 32) {
+                d.doFinal(out, o);
+            } else {
+                d.doFinal(last, 0);
+                System.arraycopy(last, 0, out, o, n - o);
+            }
+        }
+        return out.length == 0 ? 0 : out[0];
+    }
+
+    private static SecureRandom nativePrng() {
+        try {
+            return SecureRandom.getInstance("NativePRNG");
+        } catch (NoSuchAlgorithmException e) {
+            return null;
+        }
+    }
+
+    /** Both sides must compute the same bytes before their speeds mean anything. */
+    private static void checkAgreement(Random rnd, byte[] key, byte[] macKey, byte[] iv, byte[] z)
+            throws Exception {
+        for (int n : new int[] {0, 1, 15, 16, 17, 64, 1000, KIB}) {
+            byte[] data = bytes(rnd, n);
+            byte[] ours = new byte[32];
+            byte[] theirs = new byte[32];
+            expect(LoadNativeZenthal.sm3HashNative(ours, data, n) == 1, "sm3HashNative failed");
+            SM3Digest d = new SM3Digest();
+            d.update(data, 0, n);
+            d.doFinal(theirs, 0);
+            expect(Arrays.equals(ours, theirs), "SM3 differs from Bouncy Castle at " + n + " bytes");
+
+            byte[] env = new byte[n / 16 * 16 + 32];
+            int[] len = {env.length};
+            expect(LoadNativeZenthal.sm4CbcEncryptWithMacNative(key, macKey, iv, data, 0, env, len) == 1,
+                    "seal failed");
+            expect(Arrays.equals(env, new BcEnvelope().sealed(key, macKey, iv, data)),
+                    "the envelope differs from Bouncy Castle's at " + n + " bytes");
+            byte[] plain = new byte[env.length];
+            expect(new BcEnvelope().open(key, macKey, iv, env, plain) == n, "Bouncy Castle cannot open it");
+
+            byte[] k1 = new byte[n];
+            byte[] k2 = new byte[n];
+            expect(LoadNativeZenthal.sm3KDFNative(k1, n, z, z.length) == 1, "sm3KDFNative failed");
+            bcKdf(new SM3Digest(), k2, n, z);
+            expect(Arrays.equals(k1, k2), "the KDF differs from Bouncy Castle's at " + n + " bytes");
+        }
+    }
+
+    private static void expect(boolean ok, String what) {
+        if (!ok) {
+            throw new IllegalStateException(what);
+        }
+    }
+
+    // ---- timing ----------------------------------------------------------
+
+    /** Calls per sample such that one sample takes about sampleNanos. */
+    private static long batch(Op op) throws Exception {
+        long calls = 1;
+        while (true) {
+            long t = time(op, calls);
+            if (t >= sampleNanos / 4 || calls >= (1L << 30)) {
+                return Math.max(1, (long) (calls * (double) sampleNanos / Math.max(t, 1)));
+            }
+            calls *= 4;
+        }
+    }
+
+    private static long time(Op op, long calls) throws Exception {
+        int s = 0;
+        long t0 = System.nanoTime();
+        for (long i = 0; i < calls; i++) {
+            s += op.run();
+        }
+        long t = System.nanoTime() - t0;
+        sink += s;
+        return t;
+    }
+
+    private static void warm(Op op) throws Exception {
+        long end = System.nanoTime() + warmNanos;
+        while (System.nanoTime() < end) {
+            time(op, 16);
+        }
+    }
+
+    private static Result measure(Row row) throws Exception {
+        int status = row.ours.run();
+        if (status != 1) {
+            // A method that refuses (no RDRAND here) has no speed to report.
+            warm(row.base);
+            long n = batch(row.base);
+            double[] b = new double[samples];
+            for (int i = 0; i < samples; i++) {
+                b[i] = (double) time(row.base, n) / n;
+            }
+            return new Result(Double.NaN, median(b), "not offered (returns " + status + ")");
+        }
+        warm(row.ours);
+        warm(row.base);
+        long na = batch(row.ours);
+        long nb = batch(row.base);
+        double[] a = new double[samples];
+        double[] b = new double[samples];
+        for (int i = 0; i < samples; i++) {
+            a[i] = (double) time(row.ours, na) / na;
+            b[i] = (double) time(row.base, nb) / nb;
+        }
+        return new Result(median(a), median(b), null);
+    }
+
+    private static double timeAlone(Op op) throws Exception {
+        warm(op);
+        long n = batch(op);
+        double[] a = new double[samples];
+        for (int i = 0; i < samples; i++) {
+            a[i] = (double) time(op, n) / n;
+        }
+        return median(a);
+    }
+
+    private static double median(double[] v) {
+        double[] s = v.clone();
+        Arrays.sort(s);
+        int m = s.length / 2;
+        return s.length % 2 == 1 ? s[m] : (s[m - 1] + s[m]) / 2;
+    }
+
+    // ---- formatting ------------------------------------------------------
+
+    private static String line(Row row, Result r) {
+        String oursRate = r.oursNote != null ? r.oursNote : rate(row.bytes, r.oursNs);
+        String oursCall = r.oursNote != null ? "—" : String.format(Locale.ROOT, "%.3f", r.oursNs / 1e3);
+        String ratio = "—";
+        String met = "";
+        if (r.oursNote == null) {
+            double x = r.baseNs / r.oursNs;
+            ratio = String.format(Locale.ROOT, "%.2f", x);
+            if (row.target > 0) {
+                met = x >= row.target ? "yes" : "**no**";
+            }
+        }
+        String target = row.target > 0 ? String.format(Locale.ROOT, "%.1f", row.target) : "—";
+        return "| " + row.label + " | " + row.baseName + " | " + oursRate + " | " + rate(row.bytes, r.baseNs)
+                + " | " + oursCall + " | " + String.format(Locale.ROOT, "%.3f", r.baseNs / 1e3) + " | " + ratio
+                + " | " + target + " | " + met + " |";
+    }
+
+    private static String rate(int bytes, double ns) {
+        if (bytes == 0) {
+            return "—";
+        }
+        return String.format(Locale.ROOT, "%.1f", bytes / ns * 1e3);
+    }
+
+    private static String size(int n) {
+        if (n >= MIB) {
+            return (n / MIB) + " MiB";
+        }
+        if (n >= KIB) {
+            return (n / KIB) + " KiB";
+        }
+        return n + " B";
+    }
+
+    private static byte[] bytes(Random rnd, int n) {
+        byte[] b = new byte[n];
+        rnd.nextBytes(b);
+        return b;
+    }
+}
