@@ -1,0 +1,168 @@
+// SM4-CBC with PKCS#7 padding, against OpenSSL's SM4-CBC.
+//  - Decrypting arbitrary bytes with an arbitrary capacity: the result code,
+//    *outlen and every byte of `out` are what the failure table or OpenSSL's
+//    plaintext say; `out` is allocated with exactly the capacity, so ASan
+//    sees any write past it.
+//  - Encrypting the same bytes matches OpenSSL's ciphertext or fails cleanly
+//    for lack of room, and a successful ciphertext decrypts back with a
+//    capacity of exactly the plaintext length.
+//  - Lengths whose padded size does not fit in 32 bits are refused before
+//    anything is read.
+//
+// Input: [key 16] [iv 16] [flag selector] [decrypt capacity 16-bit]
+//        [encrypt capacity 16-bit] [data...]
+#include <openssl/evp.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "sm4_cbc.h"
+#include "fuzz_util.h"
+
+namespace {
+
+using fuzz::Reader;
+using fuzz::OutBuf;
+using fuzz::openssl_cbc;
+
+using Bytes = std::vector<uint8_t>;
+
+// A capacity of 0 … len + 32, backed by exactly that many bytes; or, with
+// the top bit, one near 2^32 backed by len + 32 bytes (no legitimate output
+// is longer), which exercises the unsigned comparisons at their far end.
+struct Capacity {
+    uint32_t claimed;
+    size_t backed;
+};
+
+Capacity pick_capacity(uint16_t sel, size_t len) {
+    if (sel & 0x8000u) return {0xFFFFFFFFu - (sel & 0xFFu), len + 32};
+    const size_t c = (sel & 0x7FFFu) % (len + 33);
+    return {static_cast<uint32_t>(c), c};
+}
+
+int32_t encrypt_flag(uint8_t sel) {
+    static const int32_t flags[4] = {1, -1, INT32_MIN, 0x100};
+    return flags[sel & 3];
+}
+
+bool is_mode_code(int32_t rc) {
+    return rc == SM4_SUCCESS || rc == SM4_ERR_INPUT_LENGTH || rc == SM4_ERR_OUTPUT_TOO_SMALL ||
+           rc == SM4_ERR_BAD_PADDING;
+}
+
+void check_decrypt(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len,
+                   Capacity cap) {
+    OutBuf out(cap.backed);
+    uint32_t outlen = cap.claimed;
+    const int32_t rc = SM4_process_cbc(0, key, iv, in, static_cast<uint32_t>(len), out.p.get(),
+                                       &outlen);
+    CHECK(is_mode_code(rc));
+    if (rc != SM4_SUCCESS) CHECK(outlen == cap.claimed);
+
+    if (len % 16 != 0) {
+        CHECK(rc == SM4_ERR_INPUT_LENGTH);
+        CHECK(out.untouched_from(0));
+        return;
+    }
+    const size_t n = len / 16;
+    if (n == 0 || cap.claimed < (n - 1) * 16) {
+        CHECK(rc == SM4_ERR_OUTPUT_TOO_SMALL);
+        CHECK(out.untouched_from(0));
+        return;
+    }
+
+    // All blocks but the last reach `out` before the padding is judged.
+    Bytes raw, plain;
+    openssl_cbc(false, false, key, iv, in, len, &raw);
+    const size_t early = (n - 1) * 16;
+    if (!openssl_cbc(false, true, key, iv, in, len, &plain)) {
+        CHECK(rc == SM4_ERR_BAD_PADDING);
+        CHECK(out.holds(raw.data(), early));
+        CHECK(out.untouched_from(early));
+        return;
+    }
+    if (cap.claimed < plain.size()) {
+        CHECK(rc == SM4_ERR_OUTPUT_TOO_SMALL);
+        CHECK(out.holds(raw.data(), early));
+        CHECK(out.untouched_from(early));
+        return;
+    }
+    CHECK(rc == SM4_SUCCESS);
+    CHECK(outlen == plain.size());
+    CHECK(out.holds(plain.data(), plain.size()));
+    CHECK(out.untouched_from(plain.size()));
+}
+
+void check_encrypt(int32_t flag, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
+                   size_t len, Capacity cap) {
+    const size_t need = (len / 16 + 1) * 16;
+    OutBuf out(cap.backed);
+    uint32_t outlen = cap.claimed;
+    const int32_t rc = SM4_process_cbc(flag, key, iv, in, static_cast<uint32_t>(len),
+                                       out.p.get(), &outlen);
+    if (cap.claimed < need) {
+        CHECK(rc == SM4_ERR_OUTPUT_TOO_SMALL);
+        CHECK(outlen == cap.claimed);
+        CHECK(out.untouched_from(0));
+        return;
+    }
+    Bytes expected;
+    openssl_cbc(true, true, key, iv, in, len, &expected);
+    CHECK(rc == SM4_SUCCESS);
+    CHECK(outlen == need && expected.size() == need);
+    CHECK(out.holds(expected.data(), need));
+    CHECK(out.untouched_from(need));
+
+    // Round trip into exactly the plaintext's length.
+    OutBuf back(len);
+    uint32_t backlen = static_cast<uint32_t>(len);
+    CHECK(SM4_process_cbc(0, key, iv, out.p.get(), static_cast<uint32_t>(need), back.p.get(),
+                          &backlen) == SM4_SUCCESS);
+    CHECK(backlen == len);
+    CHECK(back.holds(in, len));
+}
+
+// Padded lengths of 2^32 and more cannot be stated in *outlen; the call must
+// refuse them from the lengths alone, without touching `in` or `out`.
+void check_oversized(int32_t flag, const uint8_t key[16], const uint8_t iv[16], uint8_t sel) {
+    const uint8_t in[1] = {0};
+    OutBuf out(16);
+    uint32_t outlen = 0xFFFFFFFFu;
+    const uint32_t len = 0xFFFFFFF0u | (sel & 0x0Fu);
+    CHECK(SM4_process_cbc(flag, key, iv, in, len, out.p.get(), &outlen) ==
+          SM4_ERR_OUTPUT_TOO_SMALL);
+    CHECK(outlen == 0xFFFFFFFFu);
+    CHECK(out.untouched_from(0));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    Reader r{data, size};
+    uint8_t key[16], iv[16];
+    r.take(key, 16);
+    r.take(iv, 16);
+    const uint8_t flag_sel = r.u8();
+    const uint16_t dec_sel = r.u16();
+    const uint16_t enc_sel = r.u16();
+    const uint8_t *const in = r.p;
+    const size_t len = r.n;
+
+    uint8_t key_copy[16], iv_copy[16];
+    std::memcpy(key_copy, key, 16);
+    std::memcpy(iv_copy, iv, 16);
+
+    check_decrypt(key, iv, in, len, pick_capacity(dec_sel, len));
+    check_encrypt(encrypt_flag(flag_sel), key, iv, in, len, pick_capacity(enc_sel, len));
+    check_oversized(encrypt_flag(flag_sel >> 2), key, iv, flag_sel >> 4);
+
+    // Key and IV are only read.
+    CHECK(std::memcmp(key, key_copy, 16) == 0);
+    CHECK(std::memcmp(iv, iv_copy, 16) == 0);
+    return 0;
+}
