@@ -1,5 +1,6 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import java.security.MessageDigest;
 import java.util.Arrays;
 import java.util.Objects;
 
@@ -74,7 +75,8 @@ public final class Sm4Envelope {
      * @return a new array: ciphertext followed by the MAC, exactly
      *         {@link #sealedLength(int) sealedLength(plaintext.length)} bytes
      * @throws NullPointerException if any argument is null
-     * @throws IllegalArgumentException if the key, MAC key or IV is not 16 bytes long
+     * @throws IllegalArgumentException if the key, MAC key or IV is not 16 bytes long,
+     *         or the key equals the MAC key
      */
     public static byte[] seal(byte[] key, byte[] macKey, byte[] iv, byte[] plaintext) {
         checkKeys(key, macKey, iv);
@@ -98,7 +100,8 @@ public final class Sm4Envelope {
      *         16 bytes, or shorter than 32), its padding is invalid, or its MAC
      *         does not match; the same message in every case
      * @throws NullPointerException if any argument is null
-     * @throws IllegalArgumentException if the key, MAC key or IV is not 16 bytes long
+     * @throws IllegalArgumentException if the key, MAC key or IV is not 16 bytes long,
+     *         or the key equals the MAC key
      */
     public static byte[] open(byte[] key, byte[] macKey, byte[] iv, byte[] envelope) throws AEADBadTagException {
         checkKeys(key, macKey, iv);
@@ -127,10 +130,16 @@ public final class Sm4Envelope {
                 || status == ZenthalStatus.SM4_ERR_MAC_MISMATCH.code();
     }
 
+    // Equal keys are refused: the shared IV then makes the MAC chain repeat
+    // the ciphertext blocks, and changes to all but the last two ciphertext
+    // blocks would open without complaint.
     private static void checkKeys(byte[] key, byte[] macKey, byte[] iv) {
         checkBlock(key, "key");
         checkBlock(macKey, "macKey");
         checkBlock(iv, "iv");
+        if (MessageDigest.isEqual(key, macKey)) {
+            throw new IllegalArgumentException("key and macKey must differ");
+        }
     }
 
     private static void checkBlock(byte[] b, String name) {

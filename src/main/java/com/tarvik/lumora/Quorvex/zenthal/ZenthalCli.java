@@ -10,6 +10,7 @@ import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.HashMap;
+import java.security.MessageDigest;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
@@ -319,6 +320,9 @@ public final class ZenthalCli {
         byte[] key = block(a, "--key");
         byte[] macKey = block(a, "--mac-key");
         byte[] iv = block(a, "--iv");
+        if (MessageDigest.isEqual(key, macKey)) {
+            throw new UsageException("--key and --mac-key must differ");
+        }
         byte[] input = read(a.values.getOrDefault("--in", "-"));
         byte[] result;
         if (seal) {

@@ -152,6 +152,23 @@ class Sm4EnvelopeTest {
         }
     }
 
+    // With one key for both, a changed first ciphertext block opens cleanly
+    // through the raw method; the API refuses such keys in both directions.
+    @Test
+    void equalKeyAndMacKeyAreRefused() {
+        byte[] same = key.clone();
+        byte[] plain = new byte[32];
+        byte[] env = new byte[64];
+        int[] len = {env.length};
+        assertEquals(1, LoadNativeZenthal.sm4CbcEncryptWithMacNative(same, same, iv, plain, 0, env, len));
+        env[0] ^= 1;
+        byte[] opened = new byte[48];
+        len[0] = opened.length;
+        assertEquals(1, LoadNativeZenthal.sm4CbcDecryptWithMacNative(same, same, iv, env, 0, opened, len));
+        assertThrows(IllegalArgumentException.class, () -> Sm4Envelope.seal(same, same.clone(), iv, plain));
+        assertThrows(IllegalArgumentException.class, () -> Sm4Envelope.open(same, same.clone(), iv, env));
+    }
+
     /** seal or open with argument {@code position} (key, macKey, iv, data) replaced. */
     private Executable call(boolean seal, int position, byte[] replacement) {
         byte[][] args = {key, macKey, iv, new byte[32]};

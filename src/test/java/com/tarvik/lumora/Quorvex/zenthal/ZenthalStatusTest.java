@@ -31,7 +31,8 @@ class ZenthalStatusTest {
         byte[] badPad = NativeTestSupport.concat(NativeTestSupport.cbcRaw(k, k, new byte[16]), new byte[16]);
         returned.put("SM4_ERR_BAD_PADDING",
                 LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, badPad, 0, out, new int[] {64}));
-        byte[] envelope = Sm4Envelope.seal(k, k, k, new byte[5]);
+        byte[] envelope = new byte[32];
+        LoadNativeZenthal.sm4CbcEncryptWithMacNative(k, k, k, new byte[5], 0, envelope, new int[] {32});
         envelope[envelope.length - 1] ^= 1;
         returned.put("SM4_ERR_MAC_MISMATCH",
                 LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, envelope, 0, out, new int[] {64}));
