@@ -53,6 +53,14 @@ inline uint32_t GG1(uint32_t x, uint32_t y, uint32_t z) { return ((y ^ z) & x) ^
 // overlaps the rounds on the integer unit instead of competing with them.
 typedef uint32_t Vec4 __attribute__((vector_size(16)));
 
+// Lanes picked from two vectors (indices 0-3 the first, 4-7 the second).
+// Both compilers have the builtin; GCC before 12 knows it by another name.
+#if defined(__clang__) || __GNUC__ >= 12
+#define SM3_SHUFFLE(a, b, i0, i1, i2, i3) __builtin_shufflevector(a, b, i0, i1, i2, i3)
+#else
+#define SM3_SHUFFLE(a, b, i0, i1, i2, i3) __builtin_shuffle(a, b, Vec4{i0, i1, i2, i3})
+#endif
+
 inline Vec4 vrotl(Vec4 x, int n) { return (x << n) | (x >> (32 - n)); }
 inline Vec4 vP1(Vec4 x) { return x ^ vrotl(x, 15) ^ vrotl(x, 23); }
 
@@ -77,12 +85,14 @@ inline Vec4 load4(const uint32_t *p) {
 // being linear, P1(W[j] <<< 15) is XORed in afterwards.
 inline Vec4 expand4(const uint32_t *w, Vec4 w3) {
     const Vec4 zero = {0, 0, 0, 0};
-    const Vec4 m3 = __builtin_shufflevector(w3, zero, 1, 2, 3, 4);
+    const Vec4 m3 = SM3_SHUFFLE(w3, zero, 1, 2, 3, 4);
     const Vec4 r = vP1(load4(w - 16) ^ load4(w - 9) ^ vrotl(m3, 15)) ^ vrotl(load4(w - 13), 7) ^
                    load4(w - 6);
-    const Vec4 first = __builtin_shufflevector(zero, r, 0, 1, 2, 4);
+    const Vec4 first = SM3_SHUFFLE(zero, r, 0, 1, 2, 4);
     return r ^ vP1(vrotl(first, 15));
 }
+
+#undef SM3_SHUFFLE
 
 }  // namespace
 
