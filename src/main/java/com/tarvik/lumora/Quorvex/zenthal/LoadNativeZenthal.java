@@ -60,18 +60,42 @@ public final class LoadNativeZenthal {
         return LOADED_FROM;
     }
 
+    // A copy on java.library.path that cannot be loaded (another architecture,
+    // a noexec mount) gives way to the one in the jar; if that fails too,
+    // both reasons are reported.
     private static String load() {
         String fileName = System.mapLibraryName(LIBRARY);
         String path = System.getProperty("java.library.path", "");
+        UnsatisfiedLinkError onPath = null;
         for (String dir : path.split(File.pathSeparator)) {
             if (dir.isEmpty()) continue;
             File candidate = new File(dir, fileName);
             if (candidate.isFile()) {
-                System.load(candidate.getAbsolutePath());
-                return candidate.getAbsolutePath();
+                try {
+                    System.load(candidate.getAbsolutePath());
+                    return candidate.getAbsolutePath();
+                } catch (UnsatisfiedLinkError e) {
+                    onPath = e;
+                    break;
+                }
             }
         }
-        return loadFromJar(fileName);
+        try {
+            return loadFromJar(fileName);
+        } catch (UnsatisfiedLinkError e) {
+            if (onPath != null) e.addSuppressed(onPath);
+            throw e;
+        }
+    }
+
+    // A failed clean-up must not hide why loading failed, nor fail a load
+    // that worked: the mapping stays valid without the file.
+    private static void deleteQuietly(Path p) {
+        try {
+            Files.deleteIfExists(p);
+        } catch (IOException ignored) {
+            p.toFile().deleteOnExit();
+        }
     }
 
     private static String platform() {
@@ -104,8 +128,8 @@ public final class LoadNativeZenthal {
                 Files.copy(in, lib, StandardCopyOption.REPLACE_EXISTING);
                 System.load(lib.toAbsolutePath().toString());
             } finally {
-                Files.deleteIfExists(lib);
-                Files.deleteIfExists(dir);
+                deleteQuietly(lib);
+                deleteQuietly(dir);
             }
             return "jar:" + resource;
         } catch (IOException e) {
