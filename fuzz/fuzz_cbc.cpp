@@ -25,25 +25,15 @@
 
 namespace {
 
+using fuzz::Capacity;
 using fuzz::Reader;
 using fuzz::OutBuf;
 using fuzz::openssl_cbc;
 
 using Bytes = std::vector<uint8_t>;
 
-// A capacity of 0 … len + 32, backed by exactly that many bytes; or, with
-// the top bit, one near 2^32 backed by len + 32 bytes (no legitimate output
-// is longer), which exercises the unsigned comparisons at their far end.
-struct Capacity {
-    uint32_t claimed;
-    size_t backed;
-};
-
-Capacity pick_capacity(uint16_t sel, size_t len) {
-    if (sel & 0x8000u) return {0xFFFFFFFFu - (sel & 0xFFu), len + 32};
-    const size_t c = (sel & 0x7FFFu) % (len + 33);
-    return {static_cast<uint32_t>(c), c};
-}
+// Capacities up to the longest output plus a block: len + 32.
+Capacity pick_capacity(uint16_t sel, size_t len) { return fuzz::pick_capacity(sel, len, 32); }
 
 int32_t encrypt_flag(uint8_t sel) {
     static const int32_t flags[4] = {1, -1, INT32_MIN, 0x100};

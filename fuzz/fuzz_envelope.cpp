@@ -29,6 +29,7 @@
 
 namespace {
 
+using fuzz::Capacity;
 using fuzz::Reader;
 using fuzz::openssl_cbc;
 using fuzz::OutBuf;
@@ -52,18 +53,8 @@ Bytes reference_mac(const Keys &k, const uint8_t *msg, size_t len) {
     return Bytes(c.end() - 16, c.end());
 }
 
-// A capacity of 0 … len + 48 backed by exactly that many bytes, or one near
-// 2^32 backed by len + 48 bytes (no legitimate output is longer).
-struct Capacity {
-    uint32_t claimed;
-    size_t backed;
-};
-
-Capacity pick_capacity(uint16_t sel, size_t len) {
-    if (sel & 0x8000u) return {0xFFFFFFFFu - (sel & 0xFFu), len + 48};
-    const size_t c = (sel & 0x7FFFu) % (len + 49);
-    return {static_cast<uint32_t>(c), c};
-}
+// Capacities up to the longest output plus a block: len + 48.
+Capacity pick_capacity(uint16_t sel, size_t len) { return fuzz::pick_capacity(sel, len, 48); }
 
 // Opens `in` and checks code, *outlen and `out` against the prediction.
 // Returns the code.

@@ -59,6 +59,21 @@ struct OutBuf {
     }
 };
 
+// A capacity of 0 … len + headroom backed by exactly that many bytes; or,
+// with the top bit of sel, one near 2^32 backed by len + headroom bytes (no
+// legitimate output is longer), which exercises the unsigned comparisons at
+// their far end.
+struct Capacity {
+    uint32_t claimed;
+    size_t backed;
+};
+
+inline Capacity pick_capacity(uint16_t sel, size_t len, size_t headroom) {
+    if (sel & 0x8000u) return {0xFFFFFFFFu - (sel & 0xFFu), len + headroom};
+    const size_t c = (sel & 0x7FFFu) % (len + headroom + 1);
+    return {static_cast<uint32_t>(c), c};
+}
+
 }  // namespace fuzz
 
 #ifdef OPENSSL_EVP_H  // only for targets that include <openssl/evp.h> first
