@@ -1,0 +1,32 @@
+// The SM3 compression over runs of blocks, in each form the library may
+// choose at run time. Internal to the library (hidden like everything not in
+// the public headers); the tests call each form directly, so the portable one
+// stays tested on processors where it is never chosen.
+#ifndef ZENTHAL_SM3_INTERNAL_H
+#define ZENTHAL_SM3_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZENTHAL_SM3_AVX512 1
+#else
+#define ZENTHAL_SM3_AVX512 0
+#endif
+
+namespace zenthal {
+
+// state <- CF(... CF(state, block 0) ..., block n-1) for the n 64-byte
+// blocks at `blocks`. Plain C++ for every processor.
+void sm3_compress_portable(uint32_t state[8], const uint8_t *blocks, std::size_t n);
+
+#if ZENTHAL_SM3_AVX512
+// The same, for x86-64 processors with AVX-512VL, BMI1 and BMI2; call only
+// when sm3_avx512_usable() says so.
+void sm3_compress_avx512(uint32_t state[8], const uint8_t *blocks, std::size_t n);
+bool sm3_avx512_usable();
+#endif
+
+}  // namespace zenthal
+
+#endif
