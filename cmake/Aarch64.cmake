@@ -43,8 +43,17 @@ ExternalProject_Add(zenthal_aarch64
     "-DZENTHAL_TESTS:BOOL=${_aarch64_tests}"
     "-DZENTHAL_JNI_INCLUDE_DIRS:STRING=${ZENTHAL_JNI_INCLUDE_DIRS}"
     "-DZENTHAL_JNI_HEADERS_DIR:PATH=${CMAKE_BINARY_DIR}/jni-headers"
-  # Make decides what is out of date inside the cross build.
+  # The jar needs only the library; the cross build's own make decides what
+  # is out of date.
+  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target zenthal_jni
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS "${ZENTHAL_AARCH64_LIBRARY}"
   INSTALL_COMMAND ""
   DEPENDS zenthal_classes)
+if(_aarch64_tests)
+  add_custom_target(zenthal_aarch64_tests ALL
+    COMMAND ${CMAKE_COMMAND} --build "${ZENTHAL_AARCH64_DIR}"
+    DEPENDS zenthal_aarch64
+    COMMENT "Building the linux-aarch64 C++ tests"
+    VERBATIM)
+endif()

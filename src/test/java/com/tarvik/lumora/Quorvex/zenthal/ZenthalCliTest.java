@@ -156,7 +156,7 @@ class ZenthalCliTest {
 
     @Test
     void sm3OnJdk25PrintsOnlyTheDigest() throws Exception {
-        // JDK 22 and later warn on stderr about native access that nobody
+        // JDK 24 and later warn on stderr about native access that nobody
         // granted; the jar's manifest grants it. The runner names a JDK 25
         // java when the machine has one.
         String java25 = System.getProperty("zenthal.test.jdk25", "");
