@@ -26,6 +26,15 @@ if(ZENTHAL_TESTS AND ZENTHAL_QEMU_AARCH64)
   set(_aarch64_tests ON)
 endif()
 
+# Under make, a recursive $(MAKE) shares the parent's job slots.
+if(CMAKE_GENERATOR MATCHES "Make")
+  set(_build_lib "$(MAKE)" zenthal_jni)
+  set(_build_all "$(MAKE)")
+else()
+  set(_build_lib ${CMAKE_COMMAND} --build . --target zenthal_jni)
+  set(_build_all ${CMAKE_COMMAND} --build .)
+endif()
+
 include(ExternalProject)
 set(ZENTHAL_AARCH64_DIR "${CMAKE_BINARY_DIR}/linux-aarch64")
 set(ZENTHAL_AARCH64_LIBRARY "${ZENTHAL_AARCH64_DIR}/src/main/cpp/zenthal_jni/libzenthal_jni.so")
@@ -45,14 +54,15 @@ ExternalProject_Add(zenthal_aarch64
     "-DZENTHAL_JNI_HEADERS_DIR:PATH=${CMAKE_BINARY_DIR}/jni-headers"
   # The jar needs only the library; the cross build's own make decides what
   # is out of date.
-  BUILD_COMMAND ${CMAKE_COMMAND} --build <BINARY_DIR> --target zenthal_jni
+  BUILD_COMMAND ${_build_lib}
   BUILD_ALWAYS ON
   BUILD_BYPRODUCTS "${ZENTHAL_AARCH64_LIBRARY}"
   INSTALL_COMMAND ""
   DEPENDS zenthal_classes)
 if(_aarch64_tests)
   add_custom_target(zenthal_aarch64_tests ALL
-    COMMAND ${CMAKE_COMMAND} --build "${ZENTHAL_AARCH64_DIR}"
+    COMMAND ${_build_all}
+    WORKING_DIRECTORY "${ZENTHAL_AARCH64_DIR}"
     DEPENDS zenthal_aarch64
     COMMENT "Building the linux-aarch64 C++ tests"
     VERBATIM)
