@@ -2,9 +2,13 @@
 # Builds everything and runs every test:
 #   1. the C++ tests under AddressSanitizer + UBSan + LeakSanitizer;
 #   2. each fuzz target for FUZZ_SECONDS (default 60) on its seed corpus;
-#   3. the release build: C++ unit tests, bridge, exports, C headers, JUnit.
+#   3. the release build: C++ unit tests, bridge, exports, C headers, JUnit
+#      (on JDK 17, on JDK 25 when there is one, and on the arm64 JDK under
+#      qemu-aarch64);
+#   4. the linux-aarch64 library's C++ tests under qemu-aarch64.
 # Installs what a fresh Debian machine lacks for these (JUnit 5, Bouncy
-# Castle, clang's fuzzer runtime) when run as root.
+# Castle, clang's fuzzer runtime, the aarch64 cross compiler, qemu-user and
+# Debian's arm64 GoogleTest, OpenSSL and JDK) when run as root.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -14,12 +18,28 @@ need=""
 ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need="$need libclang-rt-14-dev"
 command -v clang++ >/dev/null || need="$need clang"
 command -v openssl >/dev/null || need="$need openssl"
+command -v aarch64-linux-gnu-g++ >/dev/null || need="$need g++-aarch64-linux-gnu"
+command -v qemu-aarch64 >/dev/null || need="$need qemu-user"
+# Multiarch packages must have the same version in both architectures, so
+# the arm64 JDK and OpenSSL come with their amd64 halves in one transaction:
+# apt then upgrades the host's JDK and libssl in step instead of refusing.
+arm64=""
+[ -f /usr/lib/aarch64-linux-gnu/libgtest.a ] || arm64="$arm64 libgtest-dev:arm64"
+[ -f /usr/include/aarch64-linux-gnu/openssl/configuration.h ] || arm64="$arm64 libssl-dev:arm64 libssl-dev"
+[ -x /usr/lib/jvm/java-17-openjdk-arm64/bin/java ] ||
+  arm64="$arm64 openjdk-17-jdk-headless:arm64 openjdk-17-jdk-headless"
+need="$need$arm64"
 if [ -n "$need" ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+    if [ -n "$arm64" ] && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+      dpkg --add-architecture arm64
+    fi
+    echo "== installing:$need"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $need >/dev/null
   else
-    echo "missing test packages; run: sudo apt-get install$need" >&2
+    echo "missing test packages; run: sudo dpkg --add-architecture arm64 &&" \
+         "sudo apt-get update && sudo apt-get install$need" >&2
     exit 1
   fi
 fi
@@ -36,3 +56,6 @@ echo "== release build and tests"
 cmake --preset release
 cmake --build --preset release
 ctest --preset release
+
+echo "== linux-aarch64 C++ tests under qemu-aarch64"
+ctest --test-dir build/release/linux-aarch64 --output-on-failure --no-tests=error -j 2

@@ -1,7 +1,15 @@
 # Runs the JUnit suite with -Xcheck:jni and fails on any JNI warning the VM
 # prints, not only on failed tests.
+#   JAVA       the java binary; LAUNCHER, if set, starts it (an emulator)
+#   OPTIONS    further VM options
+# LAUNCHER and OPTIONS separate their items with '|'.
+foreach(v LAUNCHER OPTIONS)
+  if(DEFINED ${v})
+    string(REPLACE "|" ";" ${v} "${${v}}")
+  endif()
+endforeach()
 execute_process(
-  COMMAND "${JAVA}" -Xcheck:jni -jar "${CONSOLE}" --disable-banner --details=summary
+  COMMAND ${LAUNCHER} "${JAVA}" -Xcheck:jni ${OPTIONS} -jar "${CONSOLE}" --disable-banner --details=summary
           --fail-if-no-tests --class-path "${CLASSPATH}" --scan-class-path
           --reports-dir "${REPORTS}"
   RESULT_VARIABLE rc

@@ -98,10 +98,14 @@ public final class LoadNativeZenthal {
         }
     }
 
-    private static String platform() {
-        String os = System.getProperty("os.name", "").toLowerCase(Locale.ROOT);
-        String arch = System.getProperty("os.arch", "").toLowerCase(Locale.ROOT);
+    // The jar's directory for a platform, named as the build names it. JDKs
+    // call the same processor by different names: "amd64" on Linux,
+    // "x86_64" on macOS; "aarch64" on Linux, "aarch64" or "arm64" elsewhere.
+    static String platform(String osName, String osArch) {
+        String os = osName.toLowerCase(Locale.ROOT);
+        String arch = osArch.toLowerCase(Locale.ROOT);
         if (arch.equals("amd64") || arch.equals("x86_64")) arch = "x86_64";
+        if (arch.equals("aarch64") || arch.equals("arm64")) arch = "aarch64";
         if (os.startsWith("mac") || os.startsWith("darwin")) return "macos-" + arch;
         if (os.startsWith("linux")) return "linux-" + arch;
         return os.replace(' ', '_') + "-" + arch;
@@ -110,7 +114,8 @@ public final class LoadNativeZenthal {
     // The packed library is copied into a fresh directory only its owner can
     // read, loaded from there, and deleted: the loaded mapping stays valid.
     private static String loadFromJar(String fileName) {
-        String resource = "/native/" + platform() + "/" + fileName;
+        String resource = "/native/" + platform(System.getProperty("os.name", ""), System.getProperty("os.arch", ""))
+                + "/" + fileName;
         try (InputStream in = LoadNativeZenthal.class.getResourceAsStream(resource)) {
             if (in == null) {
                 throw new UnsatisfiedLinkError("no " + fileName + " in java.library.path and no "

@@ -40,8 +40,7 @@ final class ChildJvm {
     /** Runs {@code main} and waits for it; a child still running after the timeout is killed and reported. */
     static Result run(Class<?> main, List<String> vmOptions, List<String> args, long timeoutSeconds)
             throws IOException, InterruptedException {
-        List<String> command = new ArrayList<>();
-        command.add(javaBinary());
+        List<String> command = javaCommand(javaBinary());
         command.add("-Xcheck:jni");
         command.addAll(vmOptions);
         command.add("-cp");
@@ -66,8 +65,27 @@ final class ChildJvm {
     }
 
     private static String javaBinary() {
+        if (!launcher().isEmpty()) return Path.of(System.getProperty("java.home"), "bin", "java").toString();
         return ProcessHandle.current().info().command()
                 .orElse(Path.of(System.getProperty("java.home"), "bin", "java").toString());
+    }
+
+    /**
+     * The command that starts {@code java}, behind the launcher that
+     * {@code zenthal.test.launcher} names, if any. A VM that runs under
+     * qemu-user (the aarch64 suite) cannot start an aarch64 binary by
+     * itself where the kernel has no binfmt handler for it, so its children
+     * go through the same emulator: "qemu-aarch64 -L /".
+     */
+    static List<String> javaCommand(String java) {
+        List<String> command = new ArrayList<>(launcher());
+        command.add(java);
+        return command;
+    }
+
+    private static List<String> launcher() {
+        String launcher = System.getProperty("zenthal.test.launcher", "").trim();
+        return launcher.isEmpty() ? List.of() : Arrays.asList(launcher.split("\\s+"));
     }
 
     // The JUnit console launcher takes the test class path as an argument, so
