@@ -37,6 +37,8 @@ final class Sm3Stream {
     private final byte[] state;
     private final byte[] buffer = new byte[BUFFER];
     private int buffered;
+    /** How much of the buffer has held message bytes since it was last wiped. */
+    private int used;
 
     private Sm3Stream(byte[] start, byte[] outer) {
         this.start = start;
@@ -148,13 +150,15 @@ final class Sm3Stream {
 
     /** Absorbs the file's content, read in chunks into a direct buffer that is hashed in place. */
     void update(Path file) throws IOException {
+        ByteBuffer chunk = ByteBuffer.allocateDirect(4 * CHUNK);
         try (FileChannel ch = FileChannel.open(file, StandardOpenOption.READ)) {
-            ByteBuffer chunk = ByteBuffer.allocateDirect(4 * CHUNK);
             while (ch.read(chunk) >= 0) {
                 chunk.flip();
                 update(chunk);
                 chunk.clear();
             }
+        } finally {
+            for (int i = 0; i < chunk.capacity(); i += Long.BYTES) chunk.putLong(i, 0L);
         }
     }
 
@@ -177,8 +181,9 @@ final class Sm3Stream {
     /** Back to the start of a message (for HMAC, the keyed state); buffered bytes are wiped. */
     void restart() {
         System.arraycopy(start, 0, state, 0, state.length);
-        Arrays.fill(buffer, 0, buffered, (byte) 0);
+        Arrays.fill(buffer, 0, Math.max(used, buffered), (byte) 0);
         buffered = 0;
+        used = 0;
     }
 
     /** Wipes everything, the keyed states of HMAC included; the stream is unusable afterwards. */
@@ -186,6 +191,7 @@ final class Sm3Stream {
         Arrays.fill(state, (byte) 0);
         Arrays.fill(buffer, (byte) 0);
         buffered = 0;
+        used = 0;
         if (outer != null) {
             Arrays.fill(start, (byte) 0);
             Arrays.fill(outer, (byte) 0);
@@ -195,6 +201,7 @@ final class Sm3Stream {
     private void flush() {
         if (buffered == 0) return;
         check(Sm3Native.update(state, buffer, 0, buffered));
+        used = Math.max(used, buffered);
         buffered = 0;
     }
 
