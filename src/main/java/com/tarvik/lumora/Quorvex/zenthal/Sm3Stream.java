@@ -15,18 +15,19 @@ import java.util.Arrays;
  * <p>Small updates are gathered in a {@value #BUFFER}-byte array, so that a
  * stream of tiny updates costs few native calls; a message given whole before
  * the digest goes through a single native call that absorbs it and finishes.
- * Larger updates go to the library directly, without a copy.
+ * Larger updates go to the library directly, with no copy on the Java side.
  *
  * <p>A message starts from {@code start}: the SM3 initial state, or HMAC's
  * state after the key's inner block. For HMAC, {@code outer} holds the state
- * after the key's outer block, so that finishing costs the outer hash's two
- * compressions and no key work.
+ * after the key's outer block, so that a message costs its own blocks and two
+ * compressions more (its padding block and the outer hash's one block), and no
+ * key work.
  */
 final class Sm3Stream {
     static final int DIGEST_LENGTH = 32;
     static final int BLOCK_LENGTH = 64;
     static final int BUFFER = 1024;
-    /** Chunk size for streams, files and read-only buffers. */
+    /** Read size for streams; files are read four of these at a time. */
     private static final int CHUNK = 64 * 1024;
 
     /** The state of the empty message, computed once; never written. */
