@@ -3,6 +3,12 @@
 // digest. SM3_Final with the fuzzer's digest length writes exactly its
 // prefix and leaves the context zeroed.
 //
+// The Java API keeps the context in a Java array that a caller could forge,
+// so any 104 bytes must be a context the engine works on without leaving
+// its memory: the first 104 message bytes are also taken as a forged
+// context, the rest absorbed from it whole and in two pieces, and both must
+// finish to the same digest with the context zeroed.
+//
 // Input: [split count (low 4 bits)] [digest-length selector]
 //        [split count x 16-bit offsets, little-endian] [message...]
 #include <openssl/evp.h>
@@ -42,6 +48,40 @@ uint32_t digest_length(uint8_t sel) {
 }
 
 uint8_t guard(size_t i) { return static_cast<uint8_t>(0xA5 ^ (i * 0x3B)); }
+
+// Absorbs `n` bytes from an allocation of exactly that size, so ASan sees
+// any read past them.
+void absorb(SM3_context *ctx, const uint8_t *p, size_t n) {
+    if (n == 0) {
+        SM3_Update(ctx, nullptr, 0);
+        return;
+    }
+    std::unique_ptr<uint8_t[]> copy(new uint8_t[n]);
+    std::memcpy(copy.get(), p, n);
+    SM3_Update(ctx, copy.get(), static_cast<uint32_t>(n));
+}
+
+void forged_context(const uint8_t *msg, size_t len, uint16_t raw_cut) {
+    const size_t rest = len - sizeof(SM3_context);
+    const uint8_t *const tail = msg + sizeof(SM3_context);
+    const size_t cut = raw_cut % (rest + 1);
+
+    std::unique_ptr<SM3_context> whole(new SM3_context);
+    std::unique_ptr<SM3_context> split(new SM3_context);
+    std::memcpy(whole.get(), msg, sizeof(SM3_context));
+    std::memcpy(split.get(), msg, sizeof(SM3_context));
+    absorb(whole.get(), tail, rest);
+    absorb(split.get(), tail, cut);
+    absorb(split.get(), tail + cut, rest - cut);
+    CHECK(std::memcmp(whole.get(), split.get(), sizeof(SM3_context)) == 0);
+
+    uint8_t a[32], b[32];
+    SM3_Final(whole.get(), a, 32);
+    SM3_Final(split.get(), b, 32);
+    CHECK(std::memcmp(a, b, 32) == 0);
+    const uint8_t *const wiped = reinterpret_cast<const uint8_t *>(whole.get());
+    for (size_t i = 0; i < sizeof(SM3_context); ++i) CHECK(wiped[i] == 0);
+}
 
 } // namespace
 
@@ -98,5 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const uint8_t *const wiped = reinterpret_cast<const uint8_t *>(ctx.get());
     for (size_t i = 0; i < sizeof(SM3_context); ++i) CHECK(wiped[i] == 0);
+
+    if (len >= sizeof(SM3_context)) forged_context(msg, len, splits > 0 ? raw_cuts[0] : 0);
     return 0;
 }

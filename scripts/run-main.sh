@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds the library and the jar, then runs the command-line tool in the jar
-# on a sample message: digest it, derive keys from the digest, seal and open
+# on a sample message: digest it, MAC it, derive keys from the digest, seal and open
 # it, show that a tampered envelope is rejected, and draw random bytes when the
 # processor offers RDRAND. The jar alone is used: the native library is inside.
 set -eu
@@ -29,6 +29,8 @@ zenthal info
 echo
 digest=$(zenthal sm3 message.txt)
 echo "$digest"
+echo
+zenthal hmac --key 000102030405060708090a0b0c0d0e0f message.txt
 echo
 keys=$(zenthal kdf --z "${digest%% *}" --length 48)
 echo "$keys"

@@ -6,7 +6,8 @@
 #define NATIVE_OK 1
 #define NATIVE_ERR_HASH_LENGTH (-6)   /* sm3HashNative: hash is not 32 long */
 #define NATIVE_ERR_KEY_IV_LENGTH (-7) /* cipher methods: key, macKey or iv not 16 long */
-#define NATIVE_ERR_ARGUMENT (-8)      /* null array, negative size, or length beyond its array */
+#define NATIVE_ERR_ARGUMENT (-8)      /* null array, negative size, length beyond its array,
+                                         or an SM3 state array not 104 long */
 #define NATIVE_ERR_NO_MEMORY (-9)     /* scratch allocation failed or the VM returned no elements */
 
 #endif

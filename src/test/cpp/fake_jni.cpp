@@ -132,6 +132,28 @@ void JNICALL get_int_region(JNIEnv *, jintArray a, jsize start, jsize len, jint 
     if (len > 0) std::memcpy(buf, f->ints.data() + start, static_cast<std::size_t>(len) * sizeof(jint));
 }
 
+void JNICALL get_byte_region(JNIEnv *, jbyteArray a, jsize start, jsize len, jbyte *buf) {
+    record("GetByteArrayRegion", a, 0, true, start, len);
+    FakeArray *f = arr(a);
+    if (!region_ok(f->bytes.size(), start, len)) {
+        g_jvm->pending_exception = "java/lang/ArrayIndexOutOfBoundsException";
+        return;
+    }
+    if (len > 0) std::memcpy(buf, f->bytes.data() + start, static_cast<std::size_t>(len));
+}
+
+void *JNICALL get_direct_address(JNIEnv *, jobject b) {
+    record("GetDirectBufferAddress", static_cast<jarray>(b));
+    FakeArray *f = arr(static_cast<jarray>(b));
+    return f->is_direct ? f->bytes.data() : nullptr;
+}
+
+jlong JNICALL get_direct_capacity(JNIEnv *, jobject b) {
+    record("GetDirectBufferCapacity", static_cast<jarray>(b));
+    FakeArray *f = arr(static_cast<jarray>(b));
+    return f->is_direct ? static_cast<jlong>(f->bytes.size()) : -1;
+}
+
 }  // namespace
 
 FakeJvm::FakeJvm() {
@@ -145,6 +167,9 @@ FakeJvm::FakeJvm() {
     table_.SetByteArrayRegion = set_byte_region;
     table_.SetIntArrayRegion = set_int_region;
     table_.GetIntArrayRegion = get_int_region;
+    table_.GetByteArrayRegion = get_byte_region;
+    table_.GetDirectBufferAddress = get_direct_address;
+    table_.GetDirectBufferCapacity = get_direct_capacity;
     env_.functions = &table_;
     g_jvm = this;
 }
@@ -170,6 +195,12 @@ jintArray FakeJvm::ints(const std::string &name, std::vector<jint> content) {
     a->ints = std::move(content);
     arrays_.push_back(std::move(a));
     return reinterpret_cast<jintArray>(arrays_.back().get());
+}
+
+jobject FakeJvm::buffer(const std::string &name, std::vector<uint8_t> content, bool direct) {
+    jbyteArray b = bytes(name, std::move(content));
+    array(b).is_direct = direct;
+    return b;
 }
 
 std::vector<uint8_t> FakeJvm::content(jbyteArray a) {

@@ -14,6 +14,7 @@
 
 struct FakeArray {
     bool is_int = false;
+    bool is_direct = false;  // a direct ByteBuffer over `bytes`, not an array
     std::vector<jbyte> bytes;
     std::vector<jint> ints;
     std::string name;
@@ -38,6 +39,9 @@ struct FakeJvm {
     jbyteArray bytes(const std::string &name, std::vector<uint8_t> content);
     jbyteArray bytes(const std::string &name, std::size_t size, uint8_t fill = 0);
     jintArray ints(const std::string &name, std::vector<jint> content);
+    // A direct ByteBuffer whose memory is the content's bytes; with direct
+    // false, a heap buffer (no address, capacity -1).
+    jobject buffer(const std::string &name, std::vector<uint8_t> content, bool direct = true);
 
     FakeArray &array(jarray a) { return *reinterpret_cast<FakeArray *>(a); }
     std::vector<uint8_t> content(jbyteArray a);

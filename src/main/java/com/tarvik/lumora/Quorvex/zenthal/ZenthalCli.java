@@ -9,6 +9,7 @@ import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
+import java.util.Arrays;
 import java.util.HashMap;
 import java.security.MessageDigest;
 import java.util.HexFormat;
@@ -37,6 +38,7 @@ public final class ZenthalCli {
             "",
             "commands:",
             "  sm3 [FILE...]              SM3 digest of each FILE (standard input if none)",
+            "  hmac --key HEX [FILE...]   HMAC-SM3 of each FILE (standard input if none)",
             "  kdf --z HEX --length N     derive N bytes from Z with the SM3 KDF",
             "  seal --key HEX --mac-key HEX --iv HEX [--in FILE] [--out FILE]",
             "                             seal a message into an SM4 envelope",
@@ -60,9 +62,21 @@ public final class ZenthalCli {
                 "usage: zenthal sm3 [FILE...]",
                 "",
                 "Prints the SM3 digest of each FILE as '<hex digest>  <name>', like sha256sum.",
-                "With no FILE, or where FILE is -, reads standard input. Each file is read whole.",
+                "With no FILE, or where FILE is -, reads standard input. Files and standard",
+                "input are read in chunks, so any size is digested in constant memory.",
                 "A FILE that cannot be read is reported and the others are still digested;",
                 "the exit status is then 1.",
+                "")),
+        HMAC("hmac", Set.of("--key"), Set.of(), String.join("\n",
+                "usage: zenthal hmac --key HEX [FILE...]",
+                "",
+                "Prints the HMAC-SM3 (RFC 2104 over SM3) of each FILE under the key as",
+                "'<hex MAC>  <name>', in the same form as 'zenthal sm3'.",
+                "  --key HEX   the key, as hex, of any length (may be empty); keys longer than",
+                "              64 bytes are hashed first, as HMAC prescribes",
+                "With no FILE, or where FILE is -, reads standard input. Any size is read in",
+                "constant memory. A FILE that cannot be read is reported and the others are",
+                "still processed; the exit status is then 1.",
                 "")),
         KDF("kdf", Set.of("--z", "--length"), Set.of(), String.join("\n",
                 "usage: zenthal kdf --z HEX --length N",
@@ -223,7 +237,8 @@ public final class ZenthalCli {
             err.println(prefix + "cannot load the native library: " + e.getMessage());
             return EXIT_FAILED;
         } catch (OutOfMemoryError e) {
-            err.println(prefix + "out of memory (inputs and outputs are held whole in memory)");
+            boolean streamed = command == Command.SM3 || command == Command.HMAC;
+            err.println(prefix + "out of memory" + (streamed ? "" : " (inputs and outputs are held whole in memory)"));
             return EXIT_FAILED;
         }
     }
@@ -269,7 +284,17 @@ public final class ZenthalCli {
     private int execute(Command command, Args a) throws UsageException, FailedException {
         switch (command) {
             case SM3:
-                return sm3(a);
+                return digestEach(a, Sm3Stream.digest(), "sm3");
+            case HMAC: {
+                byte[] key = hex(required(a, "--key"), "--key");
+                Sm3Stream keyed = Sm3Stream.hmac(key, 0, key.length);
+                Arrays.fill(key, (byte) 0);
+                try {
+                    return digestEach(a, keyed, "hmac");
+                } finally {
+                    keyed.wipe();
+                }
+            }
             case KDF:
                 noOperands(a);
                 byte[] z = hex(required(a, "--z"), "--z");
@@ -300,16 +325,33 @@ public final class ZenthalCli {
         }
     }
 
-    private int sm3(Args a) {
+    /**
+     * Prints '<hex>  <name>' for each FILE operand (standard input for none or
+     * -), each streamed through a copy of {@code start}: an empty SM3 or a
+     * keyed HMAC.
+     */
+    private int digestEach(Args a, Sm3Stream start, String word) {
         List<String> names = a.operands.isEmpty() ? List.of("-") : a.operands;
         int status = EXIT_OK;
         for (String name : names) {
+            Sm3Stream s = start.copy();
             try {
-                byte[] digest = Sm3.digest(read(name));
-                out.println(HexFormat.of().formatHex(digest) + "  " + name);
-            } catch (FailedException e) {
-                err.println("zenthal sm3: " + e.getMessage());
+                if (name.equals("-")) {
+                    s.update(in);
+                } else {
+                    Path path = Path.of(name);
+                    if (Files.isDirectory(path)) throw new FailedException(name + ": is a directory");
+                    s.update(path);
+                }
+                out.println(HexFormat.of().formatHex(s.finish()) + "  " + name);
+            } catch (IOException e) {
+                err.println("zenthal " + word + ": " + describe(name, e));
                 status = EXIT_FAILED;
+            } catch (FailedException e) {
+                err.println("zenthal " + word + ": " + e.getMessage());
+                status = EXIT_FAILED;
+            } finally {
+                s.wipe();
             }
         }
         return status;

@@ -33,10 +33,11 @@ public enum ZenthalStatus {
     NATIVE_ERR_KEY_IV_LENGTH(-7, "the key, MAC key or IV is not 16 bytes long"),
     /**
      * A null array, a negative size or capacity, an input length outside its array,
-     * or an empty {@code outputLen}.
+     * or an empty {@code outputLen}; for streaming SM3, a hash state that is not
+     * 104 bytes long or a range outside a direct buffer.
      */
     NATIVE_ERR_ARGUMENT(-8, "a null array, a negative size or capacity, an input length outside its array,"
-            + " or an empty outputLen"),
+            + " an empty outputLen, a hash state that is not 104 bytes, or a range outside a direct buffer"),
     /** The native scratch buffer could not be allocated, or the VM could not provide an array's elements. */
     NATIVE_ERR_NO_MEMORY(-9, "the native scratch buffer could not be allocated,"
             + " or the VM could not provide an array's elements"),

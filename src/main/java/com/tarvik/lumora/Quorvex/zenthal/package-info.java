@@ -3,13 +3,22 @@
  * {@code libzenthal_jni} packed in this jar.
  *
  * <ul>
- *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.Sm3}: the SM3 digest and the
+ *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.Sm3}: the SM3 digest of an
+ *       array, a stream or a file of any size, HMAC-SM3 of an array, and the
  *       SM3 key-derivation function;</li>
+ *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.Sm3Digest} (from
+ *       {@code Sm3.newDigest()}): SM3 of a message that arrives in pieces,
+ *       from arrays and heap or direct buffers;</li>
+ *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.HmacSm3}: HMAC-SM3 of
+ *       several messages, or a streamed one, under one key;</li>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.Sm4Envelope}: seal and open
  *       the SM4-CBC + CBC-MAC envelope;</li>
- *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.HardwareRandom} and
- *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider}: random bytes
- *       from RDRAND, directly or as a {@link java.security.SecureRandom};</li>
+ *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.HardwareRandom}: random
+ *       bytes from RDRAND;</li>
+ *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider}: the same
+ *       through the JCA, as {@code MessageDigest} "SM3", {@code Mac}
+ *       "HmacSM3" and {@code SecureRandom} "RDRAND", for code that asks for
+ *       algorithms by name;</li>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal}: the raw
  *       native methods, whose status codes
  *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalStatus} names;</li>
@@ -19,6 +28,8 @@
  *
  * <p>The native library is loaded when one of these classes first needs it:
  * from {@code java.library.path} when it is there, otherwise from the copy in
- * the jar. All methods are safe to call from any number of threads.
+ * the jar. The static methods are safe to call from any number of threads;
+ * a {@code Sm3Digest}, {@code HmacSm3}, {@code MessageDigest} or {@code Mac}
+ * object serves one thread at a time.
  */
 package com.tarvik.lumora.Quorvex.zenthal;

@@ -14,6 +14,7 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.fail;
 
+import java.nio.ByteBuffer;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -367,6 +368,134 @@ class MisuseTest {
                 .returns(supported ? 1 : 0));
 
         runAll("random", cases);
+    }
+
+    // ---------------------------------------------------------------- streaming SM3
+
+    private static final int STATE = Sm3Native.STATE_LENGTH;
+
+    private static Case update(byte[] state, byte[] in, int off, int len) {
+        return new Case("Sm3Native.update(" + d(state) + ", " + d(in) + ", " + off + ", " + len + ")",
+                () -> Sm3Native.update(state, in, off, len), List.of("state", "in"), state, in);
+    }
+
+    private static Case updateDirect(byte[] state, ByteBuffer in, int off, int len) {
+        String b = in == null ? "null" : (in.isDirect() ? "direct[" : "heap[") + in.capacity() + "]";
+        return new Case("Sm3Native.updateDirect(" + d(state) + ", " + b + ", " + off + ", " + len + ")",
+                () -> Sm3Native.updateDirect(state, in, off, len), List.of("state"), state);
+    }
+
+    private static Case finish(byte[] state, byte[] in, int off, int len, byte[] out, int outOff) {
+        return new Case("Sm3Native.finish(" + d(state) + ", " + d(in) + ", " + off + ", " + len + ", " + d(out)
+                + ", " + outOff + ")", () -> Sm3Native.finish(state, in, off, len, out, outOff),
+                List.of("state", "in", "out"), state, in, out);
+    }
+
+    private static Case hmacFinish(byte[] inner, byte[] in, int off, int len, byte[] outer, byte[] out,
+            int outOff) {
+        return new Case("Sm3Native.hmacFinish(" + d(inner) + ", " + d(in) + ", " + off + ", " + len + ", "
+                + d(outer) + ", " + d(out) + ", " + outOff + ")",
+                () -> Sm3Native.hmacFinish(inner, in, off, len, outer, out, outOff),
+                List.of("inner", "in", "outer", "out"), inner, in, outer, out);
+    }
+
+    private static byte[] initialState() {
+        byte[] s = new byte[STATE];
+        assertEquals(OK, Sm3Native.init(s));
+        return s;
+    }
+
+    @Test
+    void streamingState() {
+        Random rnd = new Random(0x315E_0007L);
+        byte[] data = random(rnd, 100);
+        byte[] init = initialState();
+        List<Case> cases = new ArrayList<>();
+
+        // The state array must be exactly one context long.
+        for (int n : new int[] {0, 1, 32, 103, 105, 208}) {
+            byte[] bad = filled(n);
+            cases.add(new Case("Sm3Native.init(byte[" + n + "])", () -> Sm3Native.init(bad), List.of("state"), bad)
+                    .returns(ERR_ARGUMENT));
+            cases.add(update(filled(n), data.clone(), 0, 100).returns(ERR_ARGUMENT));
+            cases.add(updateDirect(filled(n), ByteBuffer.allocateDirect(100), 0, 100).returns(ERR_ARGUMENT));
+            cases.add(finish(filled(n), data.clone(), 0, 100, filled(32), 0).returns(ERR_ARGUMENT));
+            cases.add(hmacFinish(filled(n), data.clone(), 0, 100, init.clone(), filled(32), 0)
+                    .returns(ERR_ARGUMENT));
+            cases.add(hmacFinish(init.clone(), data.clone(), 0, 100, filled(n), filled(32), 0)
+                    .returns(ERR_ARGUMENT));
+        }
+        cases.add(new Case("Sm3Native.init(null)", () -> Sm3Native.init(null), List.of()).returns(ERR_ARGUMENT));
+        cases.add(update(null, data.clone(), 0, 100).returns(ERR_ARGUMENT));
+        cases.add(update(init.clone(), null, 0, 0).returns(ERR_ARGUMENT));
+        cases.add(updateDirect(null, ByteBuffer.allocateDirect(8), 0, 8).returns(ERR_ARGUMENT));
+        cases.add(updateDirect(init.clone(), null, 0, 0).returns(ERR_ARGUMENT));
+        cases.add(finish(init.clone(), data.clone(), 0, 100, null, 0).returns(ERR_ARGUMENT));
+        cases.add(finish(null, data.clone(), 0, 100, filled(32), 0).returns(ERR_ARGUMENT));
+        cases.add(finish(init.clone(), null, 0, 0, filled(32), 0).returns(ERR_ARGUMENT));
+        cases.add(hmacFinish(init.clone(), data.clone(), 0, 100, null, filled(32), 0).returns(ERR_ARGUMENT));
+        cases.add(hmacFinish(init.clone(), data.clone(), 0, 100, init.clone(), null, 0).returns(ERR_ARGUMENT));
+
+        // Ranges outside the input, including the values that wrap when added.
+        int[][] ranges = {{-1, 1}, {0, -1}, {0, 101}, {1, 100}, {101, 0}, {100, 1}, {1, Integer.MAX_VALUE},
+            {Integer.MAX_VALUE, 1}, {Integer.MIN_VALUE, 0}, {50, Integer.MIN_VALUE}};
+        for (int[] r : ranges) {
+            cases.add(update(init.clone(), data.clone(), r[0], r[1]).returns(ERR_ARGUMENT));
+            cases.add(updateDirect(init.clone(), ByteBuffer.allocateDirect(100), r[0], r[1]).returns(ERR_ARGUMENT));
+            cases.add(finish(init.clone(), data.clone(), r[0], r[1], filled(32), 0).returns(ERR_ARGUMENT));
+            cases.add(hmacFinish(init.clone(), data.clone(), r[0], r[1], init.clone(), filled(32), 0)
+                    .returns(ERR_ARGUMENT));
+        }
+        // The direct range is checked against the capacity, and a heap buffer has no address.
+        cases.add(updateDirect(init.clone(), ByteBuffer.allocateDirect(100).slice(10, 20), 0, 21)
+                .returns(ERR_ARGUMENT));
+        cases.add(updateDirect(init.clone(), ByteBuffer.wrap(data.clone()), 0, 10).returns(ERR_ARGUMENT));
+        cases.add(updateDirect(init.clone(), ByteBuffer.allocateDirect(0), 0, 1).returns(ERR_ARGUMENT));
+
+        // The 32 digest bytes must fit at the output offset.
+        int[][] outs = {{31, 0}, {0, 0}, {40, 9}, {40, -1}, {32, Integer.MAX_VALUE}, {32, Integer.MIN_VALUE}};
+        for (int[] o : outs) {
+            cases.add(finish(init.clone(), data.clone(), 0, 100, filled(o[0]), o[1]).returns(ERR_ARGUMENT));
+            cases.add(hmacFinish(init.clone(), data.clone(), 0, 100, init.clone(), filled(o[0]), o[1])
+                    .returns(ERR_ARGUMENT));
+        }
+
+        // Valid calls, and the digest written into the state it was computed from.
+        byte[] digest = sm3(data, 100);
+        cases.add(finish(init.clone(), data.clone(), 0, 100, filled(40), 8)
+                .returns(OK, "out", overlay(filled(40), 8, digest)));
+        byte[] both = init.clone();
+        cases.add(finish(both, data.clone(), 0, 100, both, 72).note("out the same array as state")
+                .returns(OK, "state", overlay(init.clone(), 72, digest), "out", overlay(init.clone(), 72, digest)));
+
+        runAll("streaming state", cases);
+    }
+
+    /**
+     * Any 104 bytes are a state the library works on without leaving its
+     * memory: forged states through every method, which must all succeed.
+     */
+    @Test
+    void forgedStatesAreHarmless() {
+        Random rnd = new Random(0x315E_0008L);
+        byte[] data = random(rnd, 5000);
+        ByteBuffer direct = ByteBuffer.allocateDirect(5000).put(data);
+        byte[] out = new byte[32];
+        for (int i = 0; i < 2000; i++) {
+            byte[] state = random(rnd, STATE);
+            if (i % 4 == 0) Arrays.fill(state, 0, 8, (byte) 0xFF);
+            int len = rnd.nextInt(i % 10 == 0 ? 5000 : 200);
+            assertEquals(OK, Sm3Native.update(state, data, 0, len));
+            assertEquals(OK, Sm3Native.updateDirect(state, direct, 5000 - len, len));
+            assertEquals(OK, Sm3Native.finish(state, data, len, 5000 - len, out, 0));
+            assertEquals(OK, Sm3Native.hmacFinish(state, data, 0, len, random(rnd, STATE), out, 0));
+        }
+        stillComputesCorrectly();
+    }
+
+    private static byte[] overlay(byte[] base, int at, byte[] part) {
+        System.arraycopy(part, 0, base, at, part.length);
+        return base;
     }
 
     // ---------------------------------------------------------------- running

@@ -98,6 +98,42 @@ class ZenthalCliTest {
         return zenthal(new byte[0], args);
     }
 
+    /**
+     * Runs the tool with a heap of {@code heap} and {@code stdin} written into
+     * a pipe while it runs, as in {@code cat file | zenthal ...}.
+     */
+    private Result zenthalPiped(String heap, byte[] stdin, String... args) throws Exception {
+        Path out = Files.createTempFile(dir, "stdout", "");
+        Path err = Files.createTempFile(dir, "stderr", "");
+        List<String> command = new ArrayList<>(List.of(
+                Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xmx" + heap, "-jar",
+                jar.toString()));
+        command.addAll(Arrays.asList(args));
+        Process p = new ProcessBuilder(command).directory(dir.toFile())
+                .redirectOutput(out.toFile()).redirectError(err.toFile()).start();
+        try (var pipe = p.getOutputStream()) {
+            for (int off = 0; off < stdin.length; off += 8192) {
+                pipe.write(stdin, off, Math.min(8192, stdin.length - off));
+            }
+        }
+        int exit = p.waitFor();
+        Result r = new Result(exit, Files.readAllBytes(out), Files.readString(err));
+        Files.delete(out);
+        Files.delete(err);
+        return r;
+    }
+
+    /** The first word of what {@code openssl} prints for the arguments, in lower case. */
+    private String openssl(String... args) throws Exception {
+        List<String> command = new ArrayList<>(List.of("openssl"));
+        command.addAll(Arrays.asList(args));
+        Process p = new ProcessBuilder(command).directory(dir.toFile())
+                .redirectError(ProcessBuilder.Redirect.INHERIT).start();
+        String output = new String(p.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(0, p.waitFor(), "openssl " + String.join(" ", args));
+        return output.trim().split("[ *]")[0].toLowerCase(java.util.Locale.ROOT);
+    }
+
     /** Usage errors: status 2, a message naming the problem, a pointer to the help, no output. */
     private void usageError(String expectedMessage, String... args) throws Exception {
         String what = String.join(" ", args);
@@ -152,6 +188,47 @@ class ZenthalCliTest {
         for (int i = 0; i < names.size(); i++) {
             assertEquals(reference.get(i).split(" ")[0], lines.get(i).split(" ")[0], names.get(i) + " against openssl");
         }
+    }
+
+    /**
+     * Several MiB through a file and through a pipe, in a VM whose heap is far
+     * smaller than the input: the tool must stream, and agree with OpenSSL.
+     */
+    @Test
+    void sm3AndHmacStreamLargeInputsLikeOpenssl() throws Exception {
+        assumeTrue(opensslHasSm3(), "no openssl command with SM3");
+        byte[] big = random(rnd, (24 << 20) + 3);
+        Files.write(dir.resolve("big"), big);
+        byte[] key = random(rnd, 20);
+        String digest = openssl("dgst", "-sm3", "-r", "big");
+        String mac = openssl("mac", "-digest", "SM3", "-macopt", "hexkey:" + hex(key), "-in", "big", "HMAC");
+        assertEquals(hex(sm3(big, big.length)), digest, "openssl against Bouncy Castle");
+
+        assertEquals(digest + "  big\n", zenthalPiped("12m", new byte[0], "sm3", "big").expect(0, "sm3 file").out());
+        assertEquals(digest + "  -\n", zenthalPiped("12m", big, "sm3").expect(0, "sm3 pipe").out());
+        assertEquals(mac + "  big\n", zenthalPiped("12m", new byte[0], "hmac", "--key", hex(key), "big")
+                .expect(0, "hmac file").out());
+        assertEquals(mac + "  -\n", zenthalPiped("12m", big, "hmac", "--key", hex(key), "-")
+                .expect(0, "hmac pipe").out());
+    }
+
+    @Test
+    void hmacMatchesOpensslAndReportsUnreadableFiles() throws Exception {
+        byte[] key = random(rnd, 100);
+        byte[] msg = random(rnd, 1000);
+        Files.write(dir.resolve("msg"), msg);
+        Result r = zenthal(msg, "hmac", "--key", hex(key), "msg", "missing", "-").expect(ZenthalCli.EXIT_FAILED,
+                "hmac with a missing file");
+        String expected = hex(Sm3.hmac(key, msg));
+        assertEquals(expected + "  msg\n" + expected + "  -\n", r.out());
+        assertTrue(r.stderr.contains("zenthal hmac: missing: no such file"), r.stderr);
+
+        assumeTrue(opensslHasSm3(), "no openssl command with SM3");
+        assertEquals(openssl("mac", "-digest", "SM3", "-macopt", "hexkey:" + hex(key), "-in", "msg", "HMAC"),
+                expected);
+        // An empty key is a key like any other.
+        assertEquals(hex(Sm3.hmac(new byte[0], msg)) + "  msg\n",
+                zenthal("hmac", "--key", "", "msg").expect(0, "hmac with an empty key").out());
     }
 
     @Test
@@ -258,6 +335,8 @@ class ZenthalCliTest {
         usageError("--length needs a value", "kdf", "--z", "00", "--length");
         usageError("N must be a whole number", "random", "lots");
         usageError("unexpected argument 'now'", "info", "now");
+        usageError("missing --key", "hmac", "file");
+        usageError("--key is not hex", "hmac", "--key", "0g");
 
         Result r = zenthal().expect(ZenthalCli.EXIT_USAGE, "no command");
         assertTrue(r.stderr.startsWith("usage: zenthal"), r.stderr);
@@ -266,7 +345,7 @@ class ZenthalCliTest {
     @Test
     void helpInfoAndRandomFollowTheBuildAndTheProcessor() throws Exception {
         Result help = zenthal("--help").expect(0, "--help");
-        for (String command : new String[] {"sm3", "kdf", "seal", "open", "random", "info"}) {
+        for (String command : new String[] {"sm3", "hmac", "kdf", "seal", "open", "random", "info"}) {
             assertTrue(help.out().contains("\n  " + command + " "), command + " missing from --help");
             Result h = zenthal(command, "--help").expect(0, command + " --help");
             assertTrue(h.out().startsWith("usage: zenthal " + command), h.out());
