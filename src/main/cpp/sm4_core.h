@@ -133,7 +133,7 @@ inline std::size_t sm4_byte(uint32_t a, unsigned k) {
 // tau(A): each byte of a replaced by its SM4_S entry, in its own position.
 // Bits 16-23 need one extraction step more than the other bytes, so their
 // substitute is merged last.
-inline uint32_t sm4_tau(uint32_t a) {
+inline __attribute__((always_inline)) uint32_t sm4_tau(uint32_t a) {
     const uint32_t rest = opaque32((static_cast<uint32_t>(SM4_S[sm4_byte(a, 3)]) << 24) |
                                    (static_cast<uint32_t>(SM4_S[sm4_byte(a, 1)]) << 8) |
                                    static_cast<uint32_t>(SM4_S[sm4_byte(a, 0)]));
@@ -141,7 +141,7 @@ inline uint32_t sm4_tau(uint32_t a) {
 }
 
 // q ^ T(a), T byte-wise: B = tau(a), then L(B) with rotations 2, 10, 18, 24.
-inline uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
+inline __attribute__((always_inline)) uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
     const uint32_t b = opaque32(sm4_tau(a));
     const uint32_t u = opaque32((q ^ b) ^ rotl32(b, 2));
     const uint32_t v = rotl32(b, 10) ^ rotl32(b, 18);
@@ -150,7 +150,7 @@ inline uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
 
 // q ^ T(a), T from the combined table. q is known early; the terms are
 // added in the order in which their lookups complete.
-inline uint32_t sm4_round_table(uint32_t a, uint32_t q) {
+inline __attribute__((always_inline)) uint32_t sm4_round_table(uint32_t a, uint32_t q) {
     const uint32_t t3 = SM4_SBOX_T[sm4_byte(a, 3)];
     const uint32_t t2 = SM4_SBOX_T[sm4_byte(a, 2)];
     const uint32_t t1 = SM4_SBOX_T[sm4_byte(a, 1)];
