@@ -218,19 +218,17 @@ static int32_t open_envelope(const uint8_t key[16], const uint8_t mac_key[16],
     uint8_t work[16];
     SM4_set_key(key, &rk);
     SM4_set_key(mac_key, &mk);
-    Words prev = load_block(iv); /* CBC chain: the previous ciphertext block */
-    Words mac = prev;
-    Words c = load_block(in);
-    Words p = crypt<true>(c, rk.rk) ^ prev;
-    prev = c;
+    Words mac = load_block(iv);
+    Words p = crypt<true>(load_block(in), rk.rk) ^ mac;
+    /* The chaining value, the previous ciphertext block, is read again from
+     * `in` after the rounds rather than held across them: the two chains
+     * need every register. */
     for (uint32_t i = 1; i < n; ++i) {
         store_block(out + (size_t)16 * (i - 1), p);
         Words d = load_block(in + (size_t)16 * i);
-        c = d;
         mac = p ^ mac;
         crypt_pair<true, false>(d, rk.rk, mac, mk.rk);
-        p = d ^ prev;
-        prev = c;
+        p = d ^ load_block(in + (size_t)16 * (i - 1));
     }
     /* Last plaintext block: stays in `work` until the verdict. */
     store_block(work, p);
