@@ -129,18 +129,23 @@ static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16
     }
 }
 
-/* The MAC's last block from the last plaintext block: its `data` data
- * bytes, 0x80, zero bytes; formed with masks, as `data` is secret. For a
- * bad pad value the block is meaningless, and the MAC is computed anyway. */
-static inline Words mac_last(const uint8_t work[16], int32_t data) {
-    uint8_t b[16];
-    for (int32_t j = 0; j < 16; ++j) {
-        b[j] = static_cast<uint8_t>((work[j] & mask_lt(j, data)) |
-                                    (0x80u & mask_zero(static_cast<uint32_t>(j - data))));
+/* The MAC's last block from the last plaintext block p: its `data` data
+ * bytes, 0x80, zero bytes; formed with masks, as `data` is secret, and in
+ * registers, so no copy of the plaintext lands in memory. For a bad pad
+ * value the block is meaningless, and the MAC is computed anyway. */
+static inline uint32_t mac_last_word(uint32_t w, int32_t first, int32_t data) {
+    uint32_t keep = 0, mark = 0;
+    for (int32_t b = 0; b < 4; ++b) {
+        const unsigned shift = 24 - 8 * (unsigned)b;
+        keep |= (mask_lt(first + b, data) & 0xFFu) << shift;
+        mark |= (mask_zero(static_cast<uint32_t>(first + b - data)) & 0x80u) << shift;
     }
-    const Words w = load_block(b);
-    secure_wipe(b, sizeof b);
-    return w;
+    return (w & keep) | mark;
+}
+
+static inline Words mac_last(const Words &p, int32_t data) {
+    return {mac_last_word(p.w0, 0, data), mac_last_word(p.w1, 4, data),
+            mac_last_word(p.w2, 8, data), mac_last_word(p.w3, 12, data)};
 }
 
 /* Seals in one pass: each plaintext block enters the CBC chain under `rk`
@@ -233,7 +238,7 @@ static int32_t open_envelope(const uint8_t key[16], const uint8_t mac_key[16],
     /* Last plaintext block: stays in `work` until the verdict. */
     store_block(work, p);
     const Verdict v = judge_last(work, ct_len, cap);
-    mac = crypt<false>(mac_last(work, v.data) ^ mac, mk.rk);
+    mac = crypt<false>(mac_last(p, v.data) ^ mac, mk.rk);
     const Words diff = mac ^ load_block(in + ct_len);
     const uint32_t mac_ok = mask_zero(diff.w0 | diff.w1 | diff.w2 | diff.w3);
     const uint32_t ok = v.good & v.fits;
