@@ -9,6 +9,11 @@
 //    ciphertext by the padding or the MAC (when the two keys differ), in the
 //    MAC by the MAC alone, with the plaintext still delivered as on a
 //    mismatch.
+//  - The sealed envelope's last plaintext block is reshaped into any
+//    padding, valid or not (pad value 0 to 255, one byte of the padding
+//    wrong or none): opening, which judges the padding without branching on
+//    it, still agrees with OpenSSL, and every bad shape gives the padding
+//    code.
 //  - Plaintexts whose envelope length does not fit in 32 bits are refused
 //    before anything is read.
 //
@@ -125,6 +130,44 @@ bool check_seal(const Keys &k, const uint8_t *in, size_t len, Capacity cap, Byte
     return true;
 }
 
+// Exactly `len` bytes on the heap, so ASan sees reads past the envelope.
+std::unique_ptr<uint8_t[]> exact_copy(const Bytes &b) {
+    std::unique_ptr<uint8_t[]> p(new uint8_t[b.size()]);
+    std::memcpy(p.get(), b.data(), b.size());
+    return p;
+}
+
+// Reshapes the last plaintext block of `env`, the envelope of the `len`
+// bytes at `plain`: pad value v in the last byte and the v - 1 before it,
+// byte w (0 to 14, 15 for none) changed. In CBC an XOR into the previous
+// ciphertext block (or into the IV, for a single block) lands on the last
+// plaintext block, so any shape can be made.
+void check_padding_shape(const Keys &k, const Bytes &env, const uint8_t *plain, size_t len,
+                         uint8_t vsel, uint8_t wsel) {
+    const size_t ct_len = env.size() - 16;
+    const size_t n = ct_len / 16;
+    const size_t r = len % 16;
+    uint8_t last[16], want[16];
+    for (size_t j = 0; j < 16; ++j)
+        last[j] = j < r ? plain[16 * (n - 1) + j] : static_cast<uint8_t>(16 - r);
+    std::memcpy(want, last, 16);
+    const unsigned v = vsel % 18 == 17 ? (0x11u | vsel) : vsel % 18u;
+    for (size_t j = 0; j < 16; ++j)
+        if (j == 15 || j + v >= 16) want[j] = static_cast<uint8_t>(v);
+    const unsigned w = wsel % 16;
+    if (w < 15) want[w] ^= static_cast<uint8_t>(1 + (wsel >> 4));
+    const bool valid = v >= 1 && v <= 16 && !(w < 15 && w + v >= 16);
+
+    Keys k2 = k;
+    Bytes e2 = env;
+    uint8_t *const prev = n == 1 ? k2.iv : e2.data() + 16 * (n - 2);
+    for (size_t j = 0; j < 16; ++j) prev[j] ^= last[j] ^ want[j];
+    const int32_t rc = check_open(k2, exact_copy(e2).get(), e2.size(),
+                                  Capacity{static_cast<uint32_t>(ct_len), ct_len});
+    if (!valid) CHECK(rc == SM4_ERR_BAD_PADDING);
+    else CHECK(rc == SM4_SUCCESS || rc == SM4_ERR_MAC_MISMATCH);
+}
+
 // Envelope lengths of 2^32 and more cannot be stated in *outlen; sealing
 // must refuse them from the lengths alone, without touching `in` or `out`.
 void check_oversized(const Keys &k, uint8_t sel) {
@@ -136,13 +179,6 @@ void check_oversized(const Keys &k, uint8_t sel) {
           SM4_ERR_OUTPUT_TOO_SMALL);
     CHECK(outlen == 0xFFFFFFFFu);
     CHECK(out.untouched_from(0));
-}
-
-// Exactly `len` bytes on the heap, so ASan sees reads past the envelope.
-std::unique_ptr<uint8_t[]> exact_copy(const Bytes &b) {
-    std::unique_ptr<uint8_t[]> p(new uint8_t[b.size()]);
-    std::memcpy(p.get(), b.data(), b.size());
-    return p;
 }
 
 } // namespace
@@ -185,6 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         bad = env;
         bad[ct_len + mac_pos % 16] ^= flip_mask ? flip_mask : 1;
         CHECK(check_open(k, exact_copy(bad).get(), bad.size(), roomy) == SM4_ERR_MAC_MISMATCH);
+
+        check_padding_shape(k, env, in, len, flip_mask, mac_pos);
     }
 
     check_oversized(k, mac_pos);

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds the release preset and runs the side-by-side benchmarks, then
-# writes docs/benchmarks.md: the machine, the compiler and the baselines'
-# versions, and one table per benchmark with ours, the baseline and the ratio.
+# Builds the release preset and runs the side-by-side benchmarks and the
+# timing test of opening, then writes docs/benchmarks.md: the machine, the
+# compiler and the baselines' versions, and one table per benchmark with
+# ours, the baseline and the ratio.
 #
 #   ./scripts/bench.sh             # a few minutes
 #   BENCH_QUICK=1 ./scripts/bench.sh   # fewer, shorter repetitions (a check, not a result)
@@ -38,11 +39,16 @@ fi
 build=build/release
 nice cmake --preset release >/dev/null
 nice cmake --build --preset release --target zenthal_bench zenthal_java_bench zenthal_jar
+timing=no
+if grep -q '^zenthal_timing:' "$build/bench/Makefile" 2>/dev/null; then
+  nice cmake --build --preset release --target zenthal_timing
+  timing=yes
+fi
 
 if [ -n "${BENCH_QUICK:-}" ]; then
-  reps=3 min_time=0.05 java_quick=--quick
+  reps=3 min_time=0.05 java_quick=--quick timing_n=100000
 else
-  reps=9 min_time=0.2 java_quick=
+  reps=9 min_time=0.2 java_quick= timing_n=1000000
 fi
 
 work=$(mktemp -d)
@@ -124,13 +130,21 @@ tool_rows() {
 }
 tool_rows | tee "$work/tool.md"
 
+echo "== timing of opening (dudect-style t-test between failure classes)"
+if [ "$timing" = yes ]; then
+  nice "$build/bench/zenthal_timing" --measurements="$timing_n" --markdown="$work/timing.md"
+else
+  echo "The timing test needs an x86-64 Linux build: skipped." > "$work/timing.md"
+  cat "$work/timing.md"
+fi
+
 cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 cores=$(nproc)
 flags=$(sed -n 's/^CMAKE_CXX_FLAGS_RELEASE:[A-Z]*=//p' "$build/CMakeCache.txt")
 
 # Rows with a target that is not met, over both tables.
-unmet=$(cat "$work/native.md" "$work/java.md" "$work/tool.md" | grep -c '| \*\*no\*\*' || true)
+unmet=$(cat "$work/native.md" "$work/java.md" "$work/tool.md" "$work/timing.md" | grep -c '| \*\*no\*\*' || true)
 if [ "$unmet" = 0 ]; then
   verdict="Every target is met in this run."
 else
@@ -178,6 +192,15 @@ mkdir -p docs
   echo "from GNU time. The digests must agree."
   echo
   cat "$work/tool.md"
+  echo
+  echo "## Timing of opening: does the time tell why an envelope was rejected?"
+  echo
+  echo "A dudect-style test: Welch's t between the cycle counts of every two"
+  echo "classes of envelope, on all measurements and on sets cropped at dudect's"
+  echo "ladder of upper percentiles; the table gives the largest |t| of each pair."
+  echo "|t| below 4.5 is dudect's \"no leak found\"."
+  echo
+  cat "$work/timing.md"
 } > "$out"
 
 echo

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <new>
 
+#include "byteorder.h"
 #include "hwrand/rdrand.h"
 #include "native_status.h"
 #include "sm3.h"
@@ -26,14 +27,23 @@ namespace {
 // would get its old bytes back over the result, and bytes another thread
 // stored into an input during the call would be reverted. outputLen carries
 // a value out through its elements and is released with mode 0.
+//
+// Keys, IVs, plaintexts and KDF inputs must not outlive the call in memory
+// the VM frees without clearing: a copy the VM handed out is zeroed before
+// it is released, and the scratch array, which holds derived keys, random
+// bytes or plaintext, is zeroed whole before it is freed. Elements the VM
+// reports as its own (pinned) are the caller's array and are left alone.
 struct Frame {
     JNIEnv *env;
     jbyteArray byte_arrays[4] = {};
     jbyte *byte_elems[4] = {};
+    jsize byte_sizes[4] = {};
+    bool byte_copied[4] = {};
     int byte_count = 0;
     jintArray int_array = nullptr;
     jint *int_elems = nullptr;
     uint8_t *scratch = nullptr;
+    std::size_t scratch_size = 0;
 
     explicit Frame(JNIEnv *e) : env(e) {}
     Frame(const Frame &) = delete;
@@ -41,20 +51,30 @@ struct Frame {
 
     ~Frame() {
         for (int i = 0; i < byte_count; ++i) {
+            if (byte_copied[i]) {
+                zenthal::secure_wipe(byte_elems[i], static_cast<std::size_t>(byte_sizes[i]));
+            }
             env->ReleaseByteArrayElements(byte_arrays[i], byte_elems[i], JNI_ABORT);
         }
         if (int_elems != nullptr) env->ReleaseIntArrayElements(int_array, int_elems, 0);
-        delete[] scratch;
+        if (scratch != nullptr) {
+            zenthal::secure_wipe(scratch, scratch_size);
+            delete[] scratch;
+        }
     }
 };
 
-// Takes an input array for reading. NULL means the VM could not provide the
-// elements; its OutOfMemoryError is then pending and the caller bails out.
-const uint8_t *take_bytes(Frame &f, jbyteArray array) {
-    jbyte *elems = f.env->GetByteArrayElements(array, nullptr);
+// Takes an input array of `size` elements for reading. NULL means the VM
+// could not provide the elements; its OutOfMemoryError is then pending and
+// the caller bails out.
+const uint8_t *take_bytes(Frame &f, jbyteArray array, jsize size) {
+    jboolean is_copy = JNI_FALSE;
+    jbyte *elems = f.env->GetByteArrayElements(array, &is_copy);
     if (elems == nullptr) return nullptr;
     f.byte_arrays[f.byte_count] = array;
     f.byte_elems[f.byte_count] = elems;
+    f.byte_sizes[f.byte_count] = size;
+    f.byte_copied[f.byte_count] = is_copy == JNI_TRUE;
     ++f.byte_count;
     return reinterpret_cast<const uint8_t *>(elems);
 }
@@ -68,6 +88,7 @@ jint *take_ints(Frame &f, jintArray array) {
 // Scratch output of exactly `size` bytes, uninitialised; never throws.
 uint8_t *alloc_scratch(Frame &f, jint size) {
     f.scratch = new (std::nothrow) uint8_t[static_cast<std::size_t>(size)];
+    f.scratch_size = static_cast<std::size_t>(size);
     return f.scratch;
 }
 
@@ -75,9 +96,12 @@ void copy_out(JNIEnv *env, jbyteArray array, jint count, const uint8_t *bytes) {
     env->SetByteArrayRegion(array, 0, count, reinterpret_cast<const jbyte *>(bytes));
 }
 
-// A length that must describe a prefix of `array`: 0 <= len <= its length.
-bool prefix_of(JNIEnv *env, jbyteArray array, jint len) {
-    return len >= 0 && len <= env->GetArrayLength(array);
+// A length that must describe a prefix of `array`: 0 <= len <= its length,
+// which is left in *size.
+bool prefix_of(JNIEnv *env, jbyteArray array, jint len, jsize *size) {
+    if (len < 0) return false;
+    *size = env->GetArrayLength(array);
+    return len <= *size;
 }
 
 // Seal (encrypt != 0) or open an envelope. Shared by both cipher methods,
@@ -101,13 +125,13 @@ jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKe
     const jint len = env->GetArrayLength(input);
 
     Frame f(env);
-    const uint8_t *k = take_bytes(f, key);
+    const uint8_t *k = take_bytes(f, key, 16);
     if (k == nullptr) return NATIVE_ERR_NO_MEMORY;
-    const uint8_t *mk = take_bytes(f, macKey);
+    const uint8_t *mk = take_bytes(f, macKey, 16);
     if (mk == nullptr) return NATIVE_ERR_NO_MEMORY;
-    const uint8_t *v = take_bytes(f, iv);
+    const uint8_t *v = take_bytes(f, iv, 16);
     if (v == nullptr) return NATIVE_ERR_NO_MEMORY;
-    const uint8_t *in = take_bytes(f, input);
+    const uint8_t *in = take_bytes(f, input, len);
     if (in == nullptr) return NATIVE_ERR_NO_MEMORY;
     jint *len_elems = take_ints(f, outputLen);
     if (len_elems == nullptr) return NATIVE_ERR_NO_MEMORY;
@@ -143,14 +167,16 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     JNIEnv *env, jclass, jbyteArray hash, jbyteArray data, jint dataLen) {
     if (hash == nullptr || data == nullptr) return NATIVE_ERR_ARGUMENT;
     if (env->GetArrayLength(hash) != 32) return NATIVE_ERR_HASH_LENGTH;
-    if (!prefix_of(env, data, dataLen)) return NATIVE_ERR_ARGUMENT;
+    jsize size = 0;
+    if (!prefix_of(env, data, dataLen, &size)) return NATIVE_ERR_ARGUMENT;
 
     Frame f(env);
-    const uint8_t *in = take_bytes(f, data);
+    const uint8_t *in = take_bytes(f, data, size);
     if (in == nullptr) return NATIVE_ERR_NO_MEMORY;
     uint8_t digest[32];
     SM3_hash(digest, in, static_cast<uint32_t>(dataLen));
     copy_out(env, hash, 32, digest);
+    zenthal::secure_wipe(digest, sizeof digest);
     return NATIVE_OK;
 }
 
@@ -158,10 +184,11 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     JNIEnv *env, jclass, jbyteArray derivedKey, jint keyLen, jbyteArray z, jint zLen) {
     if (derivedKey == nullptr || z == nullptr) return NATIVE_ERR_ARGUMENT;
     if (keyLen < 0) return NATIVE_ERR_ARGUMENT;
-    if (!prefix_of(env, z, zLen)) return NATIVE_ERR_ARGUMENT;
+    jsize size = 0;
+    if (!prefix_of(env, z, zLen, &size)) return NATIVE_ERR_ARGUMENT;
 
     Frame f(env);
-    const uint8_t *zin = take_bytes(f, z);
+    const uint8_t *zin = take_bytes(f, z, size);
     if (zin == nullptr) return NATIVE_ERR_NO_MEMORY;
     if (alloc_scratch(f, keyLen) == nullptr) return NATIVE_ERR_NO_MEMORY;
     SM3_KDF(f.scratch, static_cast<uint32_t>(keyLen), zin, static_cast<uint32_t>(zLen));

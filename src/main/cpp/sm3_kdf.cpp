@@ -1,4 +1,6 @@
 // Key derivation over SM3: SM3(Z || ct) for ct = 1, 2, ..., cut to klen bytes.
+// Each digest goes straight into `out` (cut by SM3_Final itself), and
+// SM3_Final wipes the context, so no intermediate digest stays behind.
 #include "sm3_kdf.h"
 
 #include "byteorder.h"

@@ -1,6 +1,8 @@
 /* SM4 block cipher (GB/T 32907-2016): key schedule and the exported
  * single-block transforms. The tables and the rounds are in sm4_core.h,
- * shared with the modes. */
+ * shared with the modes. Key material held in memory of the function's own
+ * (the key-schedule ring, the one-shot functions' round keys) is wiped
+ * before it returns. */
 #include "sm4.h"
 
 #include <stdint.h>
@@ -11,6 +13,7 @@ namespace {
 
 using zenthal::load32_be;
 using zenthal::rotl32;
+using zenthal::secure_wipe;
 using zenthal::sm4_crypt;
 using zenthal::sm4_tau;
 
@@ -55,6 +58,7 @@ void SM4_set_key(const uint8_t key[16], SM4_round_keys *rk) {
         k[i & 3] = next;
         rk->rk[i] = next;
     }
+    secure_wipe(k, sizeof k);
 }
 
 void SM4_encrypt(const uint8_t in[16], uint8_t out[16], const SM4_round_keys *rk) {
@@ -69,12 +73,14 @@ void SM4_encrypt_block(const uint8_t key[16], const uint8_t in[16], uint8_t out[
     SM4_round_keys rk;
     SM4_set_key(key, &rk);
     SM4_encrypt(in, out, &rk);
+    secure_wipe(&rk, sizeof rk);
 }
 
 void SM4_decrypt_block(const uint8_t key[16], const uint8_t in[16], uint8_t out[16]) {
     SM4_round_keys rk;
     SM4_set_key(key, &rk);
     SM4_decrypt(in, out, &rk);
+    secure_wipe(&rk, sizeof rk);
 }
 
 } // extern "C"

@@ -22,9 +22,10 @@ extern "C" {
 /* flag != 0 encrypts `len` bytes with PKCS#7 padding, flag == 0 decrypts and
  * unpads. *outlen holds the capacity of `out` on entry and the bytes written
  * on success; it is unchanged on every failure. A failed decryption may leave
- * the plaintext of all blocks but the last in `out`. Encrypting a `len` of
- * 4294967280 or more (padded length above 32 bits) returns
- * SM4_ERR_OUTPUT_TOO_SMALL with nothing read or written. */
+ * the plaintext of all blocks but the last in `out`; the padding is judged in
+ * time independent of its bytes. Encrypting a `len` of 4294967280 or more
+ * (padded length above 32 bits) returns SM4_ERR_OUTPUT_TOO_SMALL with
+ * nothing read or written. */
 ZENTHAL_API int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16],
                                     const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen);
 
@@ -36,10 +37,12 @@ ZENTHAL_API int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16],
 /* flag != 0 seals `len` plaintext bytes into ciphertext || MAC; flag == 0
  * opens an envelope. *outlen as for SM4_process_cbc, except that after
  * SM4_ERR_MAC_MISMATCH `out` and *outlen hold the rejected plaintext, which
- * the caller must discard. The MAC comparison takes the same time whatever
- * the bytes compared. Sealing a `len` of 4294967264 or more (envelope length
- * above 32 bits) returns SM4_ERR_OUTPUT_TOO_SMALL with nothing read or
- * written. */
+ * the caller must discard. Opening takes the same time whatever the envelope
+ * holds: for a given `len` and capacity, a bad padding, a bad MAC and a
+ * success cannot be told apart by time, only by the result code. Round keys
+ * and working blocks are wiped before returning. Sealing a `len` of
+ * 4294967264 or more (envelope length above 32 bits) returns
+ * SM4_ERR_OUTPUT_TOO_SMALL with nothing read or written. */
 ZENTHAL_API int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16],
                                             const uint8_t mac_key[16], const uint8_t iv[16],
                                             const uint8_t *in, uint32_t len, uint8_t *out,

@@ -133,7 +133,7 @@ inline std::size_t sm4_byte(uint32_t a, unsigned k) {
 // tau(A): each byte of a replaced by its SM4_S entry, in its own position.
 // Bits 16-23 need one extraction step more than the other bytes, so their
 // substitute is merged last.
-inline uint32_t sm4_tau(uint32_t a) {
+inline __attribute__((always_inline)) uint32_t sm4_tau(uint32_t a) {
     const uint32_t rest = opaque32((static_cast<uint32_t>(SM4_S[sm4_byte(a, 3)]) << 24) |
                                    (static_cast<uint32_t>(SM4_S[sm4_byte(a, 1)]) << 8) |
                                    static_cast<uint32_t>(SM4_S[sm4_byte(a, 0)]));
@@ -141,7 +141,7 @@ inline uint32_t sm4_tau(uint32_t a) {
 }
 
 // q ^ T(a), T byte-wise: B = tau(a), then L(B) with rotations 2, 10, 18, 24.
-inline uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
+inline __attribute__((always_inline)) uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
     const uint32_t b = opaque32(sm4_tau(a));
     const uint32_t u = opaque32((q ^ b) ^ rotl32(b, 2));
     const uint32_t v = rotl32(b, 10) ^ rotl32(b, 18);
@@ -150,7 +150,7 @@ inline uint32_t sm4_round_bytewise(uint32_t a, uint32_t q) {
 
 // q ^ T(a), T from the combined table. q is known early; the terms are
 // added in the order in which their lookups complete.
-inline uint32_t sm4_round_table(uint32_t a, uint32_t q) {
+inline __attribute__((always_inline)) uint32_t sm4_round_table(uint32_t a, uint32_t q) {
     const uint32_t t3 = SM4_SBOX_T[sm4_byte(a, 3)];
     const uint32_t t2 = SM4_SBOX_T[sm4_byte(a, 2)];
     const uint32_t t1 = SM4_SBOX_T[sm4_byte(a, 1)];
@@ -231,25 +231,35 @@ inline __attribute__((always_inline)) void sm4_rounds(uint32_t &x0, uint32_t &x1
     x3 = x32;
 }
 
-// Two independent blocks at once, round by round, for CBC decryption: each
-// block's rounds form one long dependency chain, and interleaving two of
-// them lets the processor run the second in the gaps of the first.
-// a0..a3 and b0..b3 as x0..x3 of sm4_rounds.
-template <bool Dec>
-inline __attribute__((always_inline)) void sm4_rounds2(uint32_t &a0, uint32_t &a1, uint32_t &a2,
-                                                       uint32_t &a3, uint32_t &b0, uint32_t &b1,
-                                                       uint32_t &b2, uint32_t &b3,
-                                                       const uint32_t *rk) {
-    rk = sm4_keys_in_memory(rk);
-#define SM4_K(i) (Dec ? rk[31 - (i)] : rk[(i)])
-    uint32_t A = (a1 ^ a2 ^ SM4_K(0)) ^ a3;
-    uint32_t B = (b1 ^ b2 ^ SM4_K(0)) ^ b3;
+// Two independent blocks at once, round by round: each block's rounds form
+// one long dependency chain, and interleaving two of them lets the processor
+// run the second in the gaps of the first. Block a runs under rka (DecA:
+// rka[31 - i] in round i), block b under rkb (DecB likewise); with Shared
+// the two blocks use one key record, rka, and each round key is loaded once.
+// CBC decryption pairs two blocks under one key; sealing pairs the CBC chain
+// with the MAC chain, and opening pairs a decryption with a MAC step, each
+// under its own key. a0..a3 and b0..b3 as x0..x3 of sm4_rounds.
+template <bool DecA, bool DecB, bool Shared>
+inline __attribute__((always_inline)) void sm4_rounds_pair(uint32_t &a0, uint32_t &a1,
+                                                           uint32_t &a2, uint32_t &a3,
+                                                           uint32_t &b0, uint32_t &b1,
+                                                           uint32_t &b2, uint32_t &b3,
+                                                           const uint32_t *rka,
+                                                           const uint32_t *rkb) {
+    static_assert(!Shared || DecA == DecB, "one key record serves one direction");
+    rka = sm4_keys_in_memory(rka);
+    if (!Shared) rkb = sm4_keys_in_memory(rkb);
+#define SM4_KA(i) (DecA ? rka[31 - (i)] : rka[(i)])
+#define SM4_KB(i) (DecB ? rkb[31 - (i)] : rkb[(i)])
+    uint32_t A = (a1 ^ a2 ^ SM4_KA(0)) ^ a3;
+    uint32_t B = (b1 ^ b2 ^ (Shared ? SM4_KA(0) : SM4_KB(0))) ^ b3;
 #define SM4_ROUND2(F, a, b, c, d, e, f, g, h, i)                                                   \
     do {                                                                                           \
-        const uint32_t k_ = SM4_K((i) + 1);                                                        \
-        const uint32_t p_ = opaque32(c ^ d ^ k_);                                                  \
+        const uint32_t ka_ = SM4_KA((i) + 1);                                                      \
+        const uint32_t kb_ = Shared ? ka_ : SM4_KB((i) + 1);                                       \
+        const uint32_t p_ = opaque32(c ^ d ^ ka_);                                                 \
         const uint32_t q_ = opaque32(p_ ^ a);                                                      \
-        const uint32_t r_ = opaque32(g ^ h ^ k_);                                                  \
+        const uint32_t r_ = opaque32(g ^ h ^ kb_);                                                 \
         const uint32_t s_ = opaque32(r_ ^ e);                                                      \
         A = F(A, q_);                                                                              \
         B = F(B, s_);                                                                              \
@@ -279,7 +289,8 @@ inline __attribute__((always_inline)) void sm4_rounds2(uint32_t &a0, uint32_t &a
 #undef SM4_RT2
 #undef SM4_RB2
 #undef SM4_ROUND2
-#undef SM4_K
+#undef SM4_KB
+#undef SM4_KA
     uint32_t t = a0;
     a0 = a3;
     a3 = t;
@@ -292,6 +303,15 @@ inline __attribute__((always_inline)) void sm4_rounds2(uint32_t &a0, uint32_t &a
     t = b1;
     b1 = b2;
     b2 = t;
+}
+
+// Two blocks under one key record (CBC decryption).
+template <bool Dec>
+inline __attribute__((always_inline)) void sm4_rounds2(uint32_t &a0, uint32_t &a1, uint32_t &a2,
+                                                       uint32_t &a3, uint32_t &b0, uint32_t &b1,
+                                                       uint32_t &b2, uint32_t &b3,
+                                                       const uint32_t *rk) {
+    sm4_rounds_pair<Dec, Dec, true>(a0, a1, a2, a3, b0, b1, b2, b3, rk, rk);
 }
 
 // The block transform on bytes: all 16 input bytes are read before any

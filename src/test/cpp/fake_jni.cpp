@@ -5,22 +5,66 @@
 #include <new>
 
 bool g_fail_nothrow_new = false;
+int g_nothrow_freed = 0;
+int g_nothrow_freed_dirty = 0;
+
+namespace {
+
+// The nothrow arrays not yet freed, so that delete[] can look at their
+// bytes before it frees them. The bridge holds at most one at a time.
+struct Live {
+    void *p;
+    std::size_t size;
+};
+thread_local Live g_live[8];
+
+void note_freed(void *p) {
+    for (Live &l : g_live) {
+        if (l.p != p || p == nullptr) continue;
+        const auto *b = static_cast<const unsigned char *>(p);
+        bool dirty = false;
+        for (std::size_t i = 0; i < l.size; ++i) dirty |= b[i] != 0;
+        ++g_nothrow_freed;
+        g_nothrow_freed_dirty += dirty ? 1 : 0;
+        l = Live{nullptr, 0};
+        return;
+    }
+}
+
+}  // namespace
 
 // The bridge allocates its scratch array with the nothrow form; replacing it
-// here lets a test make that allocation fail. All array forms are replaced
-// together so that every new[] and delete[] in the process stay a pair.
+// here lets a test make that allocation fail, and see whether the array was
+// zeroed before it was freed. All array forms are replaced together so that
+// every new[] and delete[] in the process stay a pair.
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
     if (g_fail_nothrow_new) return nullptr;
-    return std::malloc(size == 0 ? 1 : size);
+    void *p = std::malloc(size == 0 ? 1 : size);
+    for (Live &l : g_live) {
+        if (l.p == nullptr) {
+            l = Live{p, size};
+            break;
+        }
+    }
+    return p;
 }
 void *operator new[](std::size_t size) {
     void *p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
     return p;
 }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept {
+    note_freed(p);
+    std::free(p);
+}
+void operator delete[](void *p, std::size_t) noexcept {
+    note_freed(p);
+    std::free(p);
+}
+void operator delete[](void *p, const std::nothrow_t &) noexcept {
+    note_freed(p);
+    std::free(p);
+}
 
 namespace {
 
@@ -50,8 +94,14 @@ jsize JNICALL get_array_length(JNIEnv *, jarray a) {
     return static_cast<jsize>(f->is_int ? f->ints.size() : f->bytes.size());
 }
 
+// Where a pinned empty array's elements point: never NULL, as in a VM.
+jbyte g_empty_elements[1];
+
+jbyte *pinned_elements(FakeArray *f) { return f->bytes.empty() ? g_empty_elements : f->bytes.data(); }
+
 // Elements are handed out as a separate copy, so a missing release or a
-// release with the wrong mode shows in the array's content.
+// release with the wrong mode shows in the array's content; or, pinned, as
+// the array's own storage, so that anything written through them shows.
 jbyte *JNICALL get_byte_elements(JNIEnv *, jbyteArray a, jboolean *is_copy) {
     record("GetByteArrayElements", a, 0, is_copy == nullptr);
     if (g_jvm->takes++ == g_jvm->refuse_take_at) {
@@ -59,6 +109,11 @@ jbyte *JNICALL get_byte_elements(JNIEnv *, jbyteArray a, jboolean *is_copy) {
         return nullptr;
     }
     FakeArray *f = arr(a);
+    if (g_jvm->pin) {
+        if (is_copy != nullptr) *is_copy = JNI_FALSE;
+        ++g_jvm->outstanding;
+        return pinned_elements(f);
+    }
     auto *copy = static_cast<jbyte *>(std::malloc(f->bytes.size() + 1));
     if (!f->bytes.empty()) std::memcpy(copy, f->bytes.data(), f->bytes.size());
     if (is_copy != nullptr) *is_copy = JNI_TRUE;
@@ -83,8 +138,15 @@ jint *JNICALL get_int_elements(JNIEnv *, jintArray a, jboolean *is_copy) {
 void JNICALL release_byte_elements(JNIEnv *, jbyteArray a, jbyte *elems, jint mode) {
     record("ReleaseByteArrayElements", a, mode);
     FakeArray *f = arr(a);
+    if (elems == pinned_elements(f)) {
+        if (mode != JNI_COMMIT) --g_jvm->outstanding;
+        return;
+    }
     if (mode != JNI_ABORT && !f->bytes.empty()) std::memcpy(f->bytes.data(), elems, f->bytes.size());
     if (mode != JNI_COMMIT) {
+        bool zeroed = true;
+        for (std::size_t i = 0; i < f->bytes.size(); ++i) zeroed &= elems[i] == 0;
+        g_jvm->calls.back().copy_zeroed = zeroed;
         std::free(elems);
         --g_jvm->outstanding;
     }
@@ -172,6 +234,8 @@ FakeJvm::FakeJvm() {
     table_.GetDirectBufferCapacity = get_direct_capacity;
     env_.functions = &table_;
     g_jvm = this;
+    g_nothrow_freed = 0;
+    g_nothrow_freed_dirty = 0;
 }
 
 FakeJvm::~FakeJvm() { g_jvm = nullptr; }

@@ -1,7 +1,7 @@
 // A JNIEnv of our own for testing the bridge without a JVM: a function table
-// that records every call, hands out element copies (as a VM may), and can be
-// told to refuse elements, so the paths a real VM cannot be made to take can
-// be driven from a test.
+// that records every call, hands out element copies (as a VM may) or pins the
+// array's own storage, and can be told to refuse elements, so the paths a
+// real VM cannot be made to take can be driven from a test.
 #ifndef ZENTHAL_TEST_FAKE_JNI_H
 #define ZENTHAL_TEST_FAKE_JNI_H
 
@@ -25,6 +25,7 @@ struct FakeCall {
     std::string array;      // name of the array it concerned
     jint mode = 0;          // release mode
     bool is_copy_null = true;
+    bool copy_zeroed = false;  // a released byte copy held only zeros when freed
     jsize start = 0, len = 0;  // region copies
 };
 
@@ -56,6 +57,9 @@ struct FakeJvm {
     // The n-th element take (counting from 0, byte and int alike) returns NULL
     // with OutOfMemoryError pending; -1 never.
     int refuse_take_at = -1;
+    // Byte elements are the array's own storage, reported with isCopy false,
+    // instead of a copy.
+    bool pin = false;
     int takes = 0;
     int outstanding = 0;  // element pointers handed out and not yet released
 
@@ -67,5 +71,10 @@ struct FakeJvm {
 
 // While set, `new (std::nothrow) T[n]` returns nullptr in this process.
 extern bool g_fail_nothrow_new;
+
+// Arrays from `new (std::nothrow) T[n]` (the bridge's scratch) freed since
+// the last FakeJvm was made, and how many of them held a non-zero byte.
+extern int g_nothrow_freed;
+extern int g_nothrow_freed_dirty;
 
 #endif

@@ -22,21 +22,25 @@ jint kdf_native(FakeJvm &vm, jbyteArray out, jint klen, jbyteArray z, jint zlen)
                                                                                  klen, z, zlen);
 }
 
-// Every call must leave nothing taken. Inputs are given back without copying
-// back (JNI_ABORT), outputLen with mode 0; every take passes isCopy NULL.
+// Every call must leave nothing taken and no secret behind. Inputs are
+// taken asking whether the VM copied them, and a copy is zeroed before it is
+// given back without copying back (JNI_ABORT); outputLen is given back with
+// mode 0. Every scratch array is zeroed whole before it is freed.
 void expect_clean(const FakeJvm &vm) {
     EXPECT_EQ(vm.outstanding, 0);
     for (const auto &c : vm.calls) {
+        if (c.fn == "GetByteArrayElements") {
+            EXPECT_FALSE(c.is_copy_null) << c.fn << ":" << c.array;
+        }
         if (c.fn == "ReleaseByteArrayElements") {
             EXPECT_EQ(c.mode, JNI_ABORT) << c.fn;
+            EXPECT_TRUE(vm.pin || c.copy_zeroed) << c.fn << ":" << c.array;
         }
         if (c.fn == "ReleaseIntArrayElements") {
             EXPECT_EQ(c.mode, 0) << c.fn;
         }
-        if (c.fn.rfind("Get", 0) == 0 && c.fn.find("Elements") != std::string::npos) {
-            EXPECT_TRUE(c.is_copy_null) << c.fn;
-        }
     }
+    EXPECT_EQ(g_nothrow_freed_dirty, 0);
 }
 
 TEST(BridgeDigest, HashTakesDataOnceAndCopiesTheDigest) {
@@ -404,6 +408,50 @@ TEST(BridgeCipher, EveryRefusedTakeReleasesWhatWasTaken) {
     EXPECT_EQ(c.vm.trace(), concat(kFiveTakesAndReleases, kReleases));
     EXPECT_EQ(c.cap(), 64);
     expect_clean(c.vm);
+}
+
+// Secrets do not outlive a call: copies the VM handed out come back zeroed,
+// scratch arrays are zeroed before they are freed (expect_clean checks
+// both), and a VM that pins hands the caller's own arrays, which must come
+// back untouched.
+TEST(BridgeCipher, CopiesAreZeroedAndPinnedArraysLeftAlone) {
+    std::mt19937_64 rng(11);
+    const Bytes plain = random_bytes(rng, 45);
+    const Bytes sealed = engine_seal(plain);
+    Bytes bad_pad = sealed;
+    bad_pad[sealed.size() - 17] ^= 0x40;  // last byte of the last ciphertext block
+    for (bool pin : {false, true}) {
+        struct Run {
+            const char *what;
+            const Bytes &in;
+            bool seal;
+            jint code;
+        };
+        const Run runs[] = {{"seal", plain, true, 1},
+                            {"open", sealed, false, 1},
+                            {"open bad padding", bad_pad, false, SM4_ERR_BAD_PADDING}};
+        for (const Run &r : runs) {
+            CipherCall c(r.in, 64, 64);
+            c.vm.pin = pin;
+            EXPECT_EQ(r.seal ? c.seal() : c.open(), r.code) << r.what << " pin " << pin;
+            EXPECT_EQ(c.vm.content(c.key), c.k) << r.what << " pin " << pin;
+            EXPECT_EQ(c.vm.content(c.mac_key), c.mk) << r.what << " pin " << pin;
+            EXPECT_EQ(c.vm.content(c.iv), c.v) << r.what << " pin " << pin;
+            EXPECT_EQ(c.vm.content(c.input), r.in) << r.what << " pin " << pin;
+            EXPECT_EQ(c.vm.trace("ReleaseByteArrayElements").size(), 4u) << r.what;
+            EXPECT_EQ(g_nothrow_freed, 1) << r.what;
+            expect_clean(c.vm);
+        }
+
+        FakeJvm vm;
+        vm.pin = pin;
+        auto out = vm.bytes("derivedKey", 40, 0xEE);
+        auto z = vm.bytes("z", {9, 8, 7, 6, 5});
+        EXPECT_EQ(kdf_native(vm, out, 40, z, 5), 1);
+        EXPECT_EQ(vm.content(z), (Bytes{9, 8, 7, 6, 5})) << "pin " << pin;
+        EXPECT_EQ(g_nothrow_freed, 1);
+        expect_clean(vm);
+    }
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ TEST_F(BridgeRandom, FillsAPrefixFromAlignedWordsLowByteFirst) {
     EXPECT_EQ(vm.content(bytes), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
     EXPECT_EQ(vm.trace(), Trace{"SetByteArrayRegion:bytes"});
     EXPECT_EQ(fake_cpu::rdrand_calls(64), 2);
+    // The random bytes do not stay behind in freed memory.
+    EXPECT_EQ(g_nothrow_freed, 1);
+    EXPECT_EQ(g_nothrow_freed_dirty, 0);
 }
 
 TEST_F(BridgeRandom, SizeZeroDrawsNothingEvenWithoutRdrand) {

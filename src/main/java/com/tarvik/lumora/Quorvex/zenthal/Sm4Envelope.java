@@ -108,17 +108,20 @@ public final class Sm4Envelope {
         Objects.requireNonNull(envelope, "envelope");
         // L - 16 always holds the plaintext (at most L - 17 bytes) and passes the
         // bridge's pre-check; the exact length is known only after unpadding.
+        // The plaintext passes through this array on its way to the exact-length
+        // copy; it is cleared on every way out, thrown exceptions included.
         byte[] out = new byte[Math.max(envelope.length - MAC_LENGTH, 0)];
-        int[] produced = {out.length};
-        int status = LoadNativeZenthal.sm4CbcDecryptWithMacNative(key, macKey, iv, envelope, 0, out, produced);
-        if (status != ZenthalStatus.SUCCESS.code()) {
+        try {
+            int[] produced = {out.length};
+            int status = LoadNativeZenthal.sm4CbcDecryptWithMacNative(key, macKey, iv, envelope, 0, out, produced);
+            if (status != ZenthalStatus.SUCCESS.code()) {
+                if (isRejection(status)) throw new AEADBadTagException(REJECTED);
+                ZenthalStatus.requireSuccess(status, "SM4 envelope open");
+            }
+            return Arrays.copyOf(out, produced[0]);
+        } finally {
             Arrays.fill(out, (byte) 0);
-            if (isRejection(status)) throw new AEADBadTagException(REJECTED);
-            ZenthalStatus.requireSuccess(status, "SM4 envelope open");
         }
-        byte[] plaintext = Arrays.copyOf(out, produced[0]);
-        Arrays.fill(out, (byte) 0);
-        return plaintext;
     }
 
     // Every verdict on the envelope itself; the bridge's argument codes cannot
