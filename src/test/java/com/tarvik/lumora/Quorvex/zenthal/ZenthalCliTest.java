@@ -105,9 +105,9 @@ class ZenthalCliTest {
     private Result zenthalPiped(String heap, byte[] stdin, String... args) throws Exception {
         Path out = Files.createTempFile(dir, "stdout", "");
         Path err = Files.createTempFile(dir, "stderr", "");
-        List<String> command = new ArrayList<>(List.of(
-                Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xmx" + heap, "-jar",
-                jar.toString()));
+        List<String> command = new ArrayList<>(
+                ChildJvm.javaCommand(Path.of(System.getProperty("java.home"), "bin", "java").toString()));
+        command.addAll(List.of("-Xmx" + heap, "-jar", jar.toString()));
         command.addAll(Arrays.asList(args));
         Process p = new ProcessBuilder(command).directory(dir.toFile())
                 .redirectOutput(out.toFile()).redirectError(err.toFile()).start();
