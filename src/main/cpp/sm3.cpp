@@ -193,6 +193,12 @@ inline __attribute__((always_inline)) void compress_blocks(uint32_t state[8], co
     }
     state[0] = A, state[1] = B, state[2] = C, state[3] = D;
     state[4] = E, state[5] = F, state[6] = G, state[7] = H;
+    // The message schedule holds the last block's words (for HMAC, the key
+    // XOR the pad when the key block is absorbed) and V a chaining value;
+    // neither may stay behind on the stack.
+    zenthal::secure_wipe(W, sizeof W);
+    zenthal::secure_wipe(Wp, sizeof Wp);
+    zenthal::secure_wipe(V, sizeof V);
 }
 
 #undef SM3_SHUFFLE
