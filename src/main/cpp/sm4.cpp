@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "sm4_blocks.h"
 #include "sm4_core.h"
 
 namespace {
@@ -41,6 +42,20 @@ static inline uint32_t sm4_t_key(uint32_t a) {
 }
 
 } // namespace
+
+namespace zenthal {
+
+void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,
+                      bool decrypt) {
+    for (std::size_t i = 0; i < nblocks; ++i) {
+        if (decrypt)
+            sm4_crypt<true>(in + 16 * i, out + 16 * i, rk->rk);
+        else
+            sm4_crypt<false>(in + 16 * i, out + 16 * i, rk->rk);
+    }
+}
+
+} // namespace zenthal
 
 extern "C" {
 
