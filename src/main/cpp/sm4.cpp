@@ -6,9 +6,20 @@
 #include "sm4.h"
 
 #include <stdint.h>
+#include <string.h>
+
+#include <atomic>
 
 #include "sm4_blocks.h"
 #include "sm4_core.h"
+#include "sm4_forms.h"
+
+#if defined(ZENTHAL_SM4_X86)
+#include <cpuid.h>
+#endif
+#if defined(ZENTHAL_SM4_ARM)
+#include <sys/auxv.h>
+#endif
 
 namespace {
 
@@ -16,6 +27,9 @@ using zenthal::load32_be;
 using zenthal::rotl32;
 using zenthal::secure_wipe;
 using zenthal::sm4_crypt;
+using zenthal::sm4_rounds2;
+using zenthal::sm4_rounds_pair;
+using zenthal::store32_be;
 using zenthal::sm4_tau;
 
 /* CK: the key-schedule constants CK_0..CK_31 of GB/T 32907; byte j of CK_i,
@@ -41,25 +55,7 @@ static inline uint32_t sm4_t_key(uint32_t a) {
     return b ^ rotl32(b, 13) ^ rotl32(b, 23);
 }
 
-} // namespace
-
-namespace zenthal {
-
-void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,
-                      bool decrypt) {
-    for (std::size_t i = 0; i < nblocks; ++i) {
-        if (decrypt)
-            sm4_crypt<true>(in + 16 * i, out + 16 * i, rk->rk);
-        else
-            sm4_crypt<false>(in + 16 * i, out + 16 * i, rk->rk);
-    }
-}
-
-} // namespace zenthal
-
-extern "C" {
-
-void SM4_set_key(const uint8_t key[16], SM4_round_keys *rk) {
+void table_set_key(const uint8_t key[16], SM4_round_keys *rk) {
     /* Ring of the last four K words: slot i mod 4 holds K_i and receives
      * K_{i+4} = rk[i]. All key bytes are read before rk[0] is written. */
     uint32_t k[4];
@@ -76,12 +72,184 @@ void SM4_set_key(const uint8_t key[16], SM4_round_keys *rk) {
     secure_wipe(k, sizeof k);
 }
 
+/* Blocks two at a time, interleaved; the last odd one alone. */
+void table_blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
+                  bool decrypt) {
+    for (; n >= 2; n -= 2, in += 32, out += 32) {
+        uint32_t a0 = load32_be(in), a1 = load32_be(in + 4), a2 = load32_be(in + 8),
+                 a3 = load32_be(in + 12);
+        uint32_t b0 = load32_be(in + 16), b1 = load32_be(in + 20), b2 = load32_be(in + 24),
+                 b3 = load32_be(in + 28);
+        if (decrypt)
+            sm4_rounds2<true>(a0, a1, a2, a3, b0, b1, b2, b3, rk);
+        else
+            sm4_rounds2<false>(a0, a1, a2, a3, b0, b1, b2, b3, rk);
+        const uint32_t w[8] = {a0, a1, a2, a3, b0, b1, b2, b3};
+        for (int j = 0; j < 8; ++j) store32_be(out + 4 * j, w[j]);
+    }
+    if (n == 1) {
+        if (decrypt)
+            sm4_crypt<true>(in, out, rk);
+        else
+            sm4_crypt<false>(in, out, rk);
+    }
+}
+
+void table_pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
+    uint32_t a0 = load32_be(a), a1 = load32_be(a + 4), a2 = load32_be(a + 8), a3 = load32_be(a + 12);
+    uint32_t b0 = load32_be(b), b1 = load32_be(b + 4), b2 = load32_be(b + 8), b3 = load32_be(b + 12);
+    sm4_rounds_pair<false, false, false>(a0, a1, a2, a3, b0, b1, b2, b3, lanes->a, lanes->b);
+    store32_be(a, a0);
+    store32_be(a + 4, a1);
+    store32_be(a + 8, a2);
+    store32_be(a + 12, a3);
+    store32_be(b, b0);
+    store32_be(b + 4, b1);
+    store32_be(b + 8, b2);
+    store32_be(b + 12, b3);
+}
+
+#if defined(ZENTHAL_SM4_X86)
+/* CPUID leaf 1 ECX, leaf 7 EBX and ECX, and the OS's XCR0. */
+struct X86Features {
+    unsigned c1, b7, c7, xcr0;
+};
+
+X86Features x86_features() {
+    X86Features f = {0, 0, 0, 0};
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
+    f.c1 = c;
+    if (c & (1u << 27)) { /* OSXSAVE: XGETBV may be used */
+        unsigned lo, hi;
+        __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+        f.xcr0 = lo;
+    }
+    if (__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
+        f.b7 = b;
+        f.c7 = c;
+    }
+    return f;
+}
+
+bool x86_offers(const zenthal::Sm4Form *form) {
+    const X86Features f = x86_features();
+    const bool avx2 = (f.xcr0 & 0x6u) == 0x6u && (f.c1 & (1u << 28)) && (f.b7 & (1u << 5));
+    const bool gfni = (f.c7 & (1u << 8)) != 0;
+    if (form == &zenthal::SM4_FORM_AESNI_AVX2) return avx2 && (f.c1 & (1u << 25));
+    if (form == &zenthal::SM4_FORM_GFNI_AVX2) return avx2 && gfni;
+    /* AVX512F, AVX512BW, AVX512VL, and the OS saving the opmask and upper
+     * ZMM state (XCR0 bits 5-7). */
+    const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
+    if (form == &zenthal::SM4_FORM_GFNI_AVX512)
+        return avx2 && gfni && (f.b7 & avx512) == avx512 && (f.xcr0 & 0xE0u) == 0xE0u;
+    return false;
+}
+#endif
+
+#if defined(ZENTHAL_SM4_ARM)
+bool arm_offers(const zenthal::Sm4Form *form) {
+    const unsigned long hw = getauxval(AT_HWCAP);
+    if (form == &zenthal::SM4_FORM_SM4E) return (hw & (1ul << 19)) != 0; /* HWCAP_SM4 */
+    if (form == &zenthal::SM4_FORM_NEON) return (hw & (1ul << 1)) != 0;  /* HWCAP_ASIMD */
+    return false;
+}
+#endif
+
+/* Best first. */
+const zenthal::Sm4Form *const FORMS[] = {
+#if defined(ZENTHAL_SM4_X86)
+    &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2, &zenthal::SM4_FORM_AESNI_AVX2,
+#endif
+#if defined(ZENTHAL_SM4_ARM)
+    &zenthal::SM4_FORM_SM4E, &zenthal::SM4_FORM_NEON,
+#endif
+    &zenthal::SM4_FORM_TABLE,
+};
+
+bool offered(const zenthal::Sm4Form *form) {
+#if defined(ZENTHAL_SM4_X86)
+    if (form != &zenthal::SM4_FORM_TABLE) return x86_offers(form);
+#endif
+#if defined(ZENTHAL_SM4_ARM)
+    if (form != &zenthal::SM4_FORM_TABLE) return arm_offers(form);
+#endif
+    return true;
+}
+
+/* The form chosen for this processor, found on first use. Every thread that
+ * finds it unset looks at the processor and stores the same answer, so a
+ * relaxed atomic is enough. */
+std::atomic<const zenthal::Sm4Form *> g_form{nullptr};
+
+} // namespace
+
+namespace zenthal {
+
+extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair};
+
+const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "aesni-avx2", "sm4e", "neon", "table",
+                                      nullptr};
+
+const Sm4Form &sm4_form() {
+    const Sm4Form *f = g_form.load(std::memory_order_relaxed);
+    if (f == nullptr) {
+        for (const Sm4Form *candidate : FORMS) {
+            if (offered(candidate)) {
+                f = candidate;
+                break;
+            }
+        }
+        g_form.store(f, std::memory_order_relaxed);
+    }
+    return *f;
+}
+
+const Sm4Form *sm4_form_named(const char *name) {
+    for (const Sm4Form *candidate : FORMS) {
+        if (strcmp(candidate->name, name) == 0) return offered(candidate) ? candidate : nullptr;
+    }
+    return nullptr;
+}
+
+bool sm4_use_form(const char *name) {
+    const Sm4Form *f = sm4_form_named(name);
+    if (f != nullptr) g_form.store(f, std::memory_order_relaxed);
+    return f != nullptr;
+}
+
+void sm4_lanes(Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
+               bool decb) {
+    for (unsigned i = 0; i < 32; ++i) {
+        const uint32_t a = ka->rk[deca ? 31 - i : i], b = kb->rk[decb ? 31 - i : i];
+        out->a[i] = a;
+        out->b[i] = b;
+        out->v[i][0] = a;
+        out->v[i][1] = b;
+        out->v[i][2] = a;
+        out->v[i][3] = b;
+    }
+}
+
+void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,
+                      bool decrypt) {
+    sm4_form().blocks(rk->rk, in, out, nblocks, decrypt);
+}
+
+} // namespace zenthal
+
+extern "C" {
+
+void SM4_set_key(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_form().set_key(key, rk); }
+
+/* The vector forms take the block through a buffer of their own, so in and
+ * out may overlap in any way here too. */
 void SM4_encrypt(const uint8_t in[16], uint8_t out[16], const SM4_round_keys *rk) {
-    sm4_crypt<false>(in, out, rk->rk);
+    zenthal::sm4_form().blocks(rk->rk, in, out, 1, false);
 }
 
 void SM4_decrypt(const uint8_t in[16], uint8_t out[16], const SM4_round_keys *rk) {
-    sm4_crypt<true>(in, out, rk->rk);
+    zenthal::sm4_form().blocks(rk->rk, in, out, 1, true);
 }
 
 void SM4_encrypt_block(const uint8_t key[16], const uint8_t in[16], uint8_t out[16]) {

@@ -1,17 +1,15 @@
 /* SM4 modes of operation: CBC with PKCS#7 padding, CBC-MAC
  * with ISO/IEC 9797-1 padding method 2, and the encrypt-and-MAC envelope.
- * No heap; each key is expanded once per call. The block transform is
- * inlined, and the working block is a `Words` value: the four words of the
- * block being enciphered or deciphered, held in registers from the load of
- * the input to the store of the output. The chaining value is the previous
- * output block (CBC encryption and the MAC, whose output is `mac`) or the
- * previous input block (CBC decryption); its words too stay in registers
- * instead of being read back from memory.
+ * No heap; each key is expanded once per call. The block transform is the
+ * form chosen for the processor (sm4_forms.h): the serial chains (CBC
+ * encryption, the MAC, sealing, opening) step through its `pair`, which runs
+ * two blocks side by side at the latency of one; CBC decryption hands its
+ * blocks to `blocks`, many at once.
  *
  * The envelope runs in one pass: sealing advances the CBC chain and the MAC
- * chain block by block, and opening deciphers block i + 1 while the MAC
- * absorbs plaintext block i. The two chains are independent, so their rounds
- * interleave (sm4_rounds_pair) and a pass costs about one chain.
+ * chain in the two lanes of one step, and opening deciphers block i + 1 in
+ * one lane while the MAC absorbs plaintext block i in the other. A pass
+ * costs about one chain.
  *
  * Guards that a plain reading of the modes would lack:
  *  - the last block of a CBC decryption is judged without a branch on its
@@ -33,48 +31,18 @@
 
 #include "sm4.h"
 #include "sm4_core.h"
+#include "sm4_forms.h"
 
 namespace {
 
-using zenthal::load32_be;
 using zenthal::opaque32;
 using zenthal::secure_wipe;
-using zenthal::sm4_rounds;
-using zenthal::sm4_rounds2;
-using zenthal::sm4_rounds_pair;
-using zenthal::store32_be;
+using zenthal::Sm4Form;
+using zenthal::Sm4Lanes;
+using zenthal::sm4_lanes;
 
-/* A 16-byte block as four big-endian words. */
-struct Words {
-    uint32_t w0, w1, w2, w3;
-};
-
-static inline Words load_block(const uint8_t *p) {
-    return {load32_be(p), load32_be(p + 4), load32_be(p + 8), load32_be(p + 12)};
-}
-
-static inline void store_block(uint8_t *p, const Words &x) {
-    store32_be(p, x.w0);
-    store32_be(p + 4, x.w1);
-    store32_be(p + 8, x.w2);
-    store32_be(p + 12, x.w3);
-}
-
-static inline Words operator^(const Words &a, const Words &b) {
-    return {a.w0 ^ b.w0, a.w1 ^ b.w1, a.w2 ^ b.w2, a.w3 ^ b.w3};
-}
-
-template <bool Dec>
-static inline __attribute__((always_inline)) Words crypt(Words x, const uint32_t *rk) {
-    sm4_rounds<Dec>(x.w0, x.w1, x.w2, x.w3, rk);
-    return x;
-}
-
-/* Block a under rka and block b under rkb, interleaved round by round. */
-template <bool DecA, bool DecB>
-static inline __attribute__((always_inline)) void crypt_pair(Words &a, const uint32_t *rka, Words &b,
-                                                             const uint32_t *rkb) {
-    sm4_rounds_pair<DecA, DecB, false>(a.w0, a.w1, a.w2, a.w3, b.w0, b.w1, b.w2, b.w3, rka, rkb);
+static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
+    for (int j = 0; j < 16; ++j) dst[j] = static_cast<uint8_t>(a[j] ^ b[j]);
 }
 
 /* Masks for decisions on secret bytes: all ones for true, zero for false.
@@ -130,29 +98,21 @@ static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16
 }
 
 /* The MAC's last block from the last plaintext block p: its `data` data
- * bytes, 0x80, zero bytes; formed with masks, as `data` is secret, and in
- * registers, so no copy of the plaintext lands in memory. For a bad pad
- * value the block is meaningless, and the MAC is computed anyway. */
-static inline uint32_t mac_last_word(uint32_t w, int32_t first, int32_t data) {
-    uint32_t keep = 0, mark = 0;
-    for (int32_t b = 0; b < 4; ++b) {
-        const unsigned shift = 24 - 8 * (unsigned)b;
-        keep |= (mask_lt(first + b, data) & 0xFFu) << shift;
-        mark |= (mask_zero(static_cast<uint32_t>(first + b - data)) & 0x80u) << shift;
+ * bytes, 0x80, zero bytes; formed with masks, as `data` is secret. For a bad
+ * pad value the block is meaningless, and the MAC is computed anyway. */
+static inline void mac_last(uint8_t last[16], const uint8_t p[16], int32_t data) {
+    for (int32_t j = 0; j < 16; ++j) {
+        const uint32_t keep = mask_lt(j, data);
+        const uint32_t mark = mask_zero(static_cast<uint32_t>(j - data));
+        last[j] = static_cast<uint8_t>((p[j] & keep) | (0x80u & mark));
     }
-    return (w & keep) | mark;
-}
-
-static inline Words mac_last(const Words &p, int32_t data) {
-    return {mac_last_word(p.w0, 0, data), mac_last_word(p.w1, 4, data),
-            mac_last_word(p.w2, 8, data), mac_last_word(p.w3, 12, data)};
 }
 
 /* Seals in one pass: each plaintext block enters the CBC chain under `rk`
- * and the MAC chain under `mk`, both started from the IV. The envelope and
- * the MAC padding both add one block to the n whole ones, so the two chains
- * have the same length and step together to the end. */
-static int32_t seal_envelope(const uint8_t key[16], const uint8_t mac_key[16],
+ * (lane a) and the MAC chain under `mk` (lane b), both started from the IV.
+ * The envelope and the MAC padding both add one block to the n whole ones,
+ * so the two chains have the same length and step together to the end. */
+static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint8_t mac_key[16],
                              const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
                              uint32_t *outlen) {
     /* need = (len rounded down to 16) + 32, computed in 64 bits: for
@@ -165,17 +125,19 @@ static int32_t seal_envelope(const uint8_t key[16], const uint8_t mac_key[16],
     const uint32_t n = len / 16;
     const uint32_t r = len % 16;
     SM4_round_keys rk, mk;
-    uint8_t work[16], last[16];
-    SM4_set_key(key, &rk);
-    SM4_set_key(mac_key, &mk);
-    Words chain = load_block(iv);
-    Words mac = chain;
+    Sm4Lanes lanes;
+    uint8_t chain[16], mac[16], work[16], last[16];
+    f.set_key(key, &rk);
+    f.set_key(mac_key, &mk);
+    sm4_lanes(&lanes, &rk, false, &mk, false);
+    memcpy(chain, iv, 16);
+    memcpy(mac, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
-        const Words p = load_block(in + (size_t)16 * i);
-        chain = p ^ chain;
-        mac = p ^ mac;
-        crypt_pair<false, false>(chain, rk.rk, mac, mk.rk);
-        store_block(out + (size_t)16 * i, chain);
+        const uint8_t *p = in + (size_t)16 * i;
+        xor16(chain, chain, p);
+        xor16(mac, mac, p);
+        f.pair(&lanes, chain, mac);
+        memcpy(out + (size_t)16 * i, chain, 16);
     }
     /* Last blocks, always present: the tail, then the PKCS#7 pad bytes for
      * CBC and 0x80 and zeros for the MAC. A byte loop, since `in` may be
@@ -188,26 +150,28 @@ static int32_t seal_envelope(const uint8_t key[16], const uint8_t mac_key[16],
     memset(work + r, (int)(16 - r), 16 - r);
     last[r] = 0x80;
     memset(last + r + 1, 0, 15 - r);
-    chain = load_block(work) ^ chain;
-    mac = load_block(last) ^ mac;
-    crypt_pair<false, false>(chain, rk.rk, mac, mk.rk);
-    store_block(out + (size_t)16 * n, chain);
-    store_block(out + (size_t)16 * n + 16, mac);
+    xor16(chain, chain, work);
+    xor16(mac, mac, last);
+    f.pair(&lanes, chain, mac);
+    memcpy(out + (size_t)16 * n, chain, 16);
+    memcpy(out + (size_t)16 * n + 16, mac, 16);
     *outlen = (uint32_t)need;
     secure_wipe(&rk, sizeof rk);
     secure_wipe(&mk, sizeof mk);
+    secure_wipe(&lanes, sizeof lanes);
     secure_wipe(work, sizeof work);
     secure_wipe(last, sizeof last);
     return SM4_SUCCESS;
 }
 
-/* Opens in one pass: while ciphertext block i + 1 is deciphered, the MAC
- * absorbs plaintext block i. The padding leaves 16 * (n - 1) to 16 * n - 1
- * plaintext bytes, so the MAC always spans exactly n blocks, the last formed
- * from the last plaintext block. Past the checks on the lengths, which are
- * public, every step runs whatever the bytes: padding, capacity and MAC are
- * judged with masks and the result code is picked at the end. */
-static int32_t open_envelope(const uint8_t key[16], const uint8_t mac_key[16],
+/* Opens in one pass: while ciphertext block i + 1 is deciphered (lane a),
+ * the MAC absorbs plaintext block i (lane b). The padding leaves
+ * 16 * (n - 1) to 16 * n - 1 plaintext bytes, so the MAC always spans
+ * exactly n blocks, the last formed from the last plaintext block. Past the
+ * checks on the lengths, which are public, every step runs whatever the
+ * bytes: padding, capacity and MAC are judged with masks and the result
+ * code is picked at the end. */
+static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint8_t mac_key[16],
                              const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
                              uint32_t *outlen) {
     if (len % 16 != 0 || len < 32) {
@@ -220,47 +184,60 @@ static int32_t open_envelope(const uint8_t key[16], const uint8_t mac_key[16],
         return SM4_ERR_OUTPUT_TOO_SMALL;
     }
     SM4_round_keys rk, mk;
-    uint8_t work[16];
-    SM4_set_key(key, &rk);
-    SM4_set_key(mac_key, &mk);
-    Words mac = load_block(iv);
-    Words p = crypt<true>(load_block(in), rk.rk) ^ mac;
-    /* The chaining value, the previous ciphertext block, is read again from
-     * `in` after the rounds rather than held across them: the two chains
-     * need every register. */
+    Sm4Lanes lanes;
+    uint8_t mac[16], p[16], d[16], spare[16], last[16];
+    f.set_key(key, &rk);
+    f.set_key(mac_key, &mk);
+    sm4_lanes(&lanes, &rk, true, &mk, false);
+    memcpy(mac, iv, 16);
+    memcpy(p, in, 16);
+    memset(spare, 0, 16);
+    f.pair(&lanes, p, spare);
+    xor16(p, p, iv);
     for (uint32_t i = 1; i < n; ++i) {
-        store_block(out + (size_t)16 * (i - 1), p);
-        Words d = load_block(in + (size_t)16 * i);
-        mac = p ^ mac;
-        crypt_pair<true, false>(d, rk.rk, mac, mk.rk);
-        p = d ^ load_block(in + (size_t)16 * (i - 1));
+        memcpy(out + (size_t)16 * (i - 1), p, 16);
+        memcpy(d, in + (size_t)16 * i, 16);
+        xor16(mac, mac, p);
+        f.pair(&lanes, d, mac);
+        xor16(p, d, in + (size_t)16 * (i - 1));
     }
-    /* Last plaintext block: stays in `work` until the verdict. */
-    store_block(work, p);
-    const Verdict v = judge_last(work, ct_len, cap);
-    mac = crypt<false>(mac_last(p, v.data) ^ mac, mk.rk);
-    const Words diff = mac ^ load_block(in + ct_len);
-    const uint32_t mac_ok = mask_zero(diff.w0 | diff.w1 | diff.w2 | diff.w3);
+    /* p, the last plaintext block, stays here until the verdict. */
+    const Verdict v = judge_last(p, ct_len, cap);
+    mac_last(last, p, v.data);
+    xor16(mac, mac, last);
+    f.pair(&lanes, spare, mac);
+    uint32_t diff = 0;
+    for (uint32_t j = 0; j < 16; ++j) diff |= (uint32_t)(mac[j] ^ in[ct_len + j]);
+    const uint32_t mac_ok = mask_zero(diff);
     const uint32_t ok = v.good & v.fits;
     const uint32_t before = (uint32_t)(n - 1) * 16;
     const uint32_t room = cap - before < 16 ? cap - before : 16;
-    store_last(out + before, room, work, v.data, ok);
+    store_last(out + before, room, p, v.data, ok);
     *outlen = (v.m & ok) | (cap & ~ok);
     int32_t rc = pick(mac_ok, SM4_SUCCESS, SM4_ERR_MAC_MISMATCH);
     rc = pick(v.fits, rc, SM4_ERR_OUTPUT_TOO_SMALL);
     rc = pick(v.good, rc, SM4_ERR_BAD_PADDING);
     secure_wipe(&rk, sizeof rk);
     secure_wipe(&mk, sizeof mk);
-    secure_wipe(work, sizeof work);
+    secure_wipe(&lanes, sizeof lanes);
+    secure_wipe(mac, sizeof mac);
+    secure_wipe(p, sizeof p);
+    secure_wipe(d, sizeof d);
+    secure_wipe(spare, sizeof spare);
+    secure_wipe(last, sizeof last);
     return rc;
 }
 
+/* Blocks per call to the form's `blocks` in CBC decryption: the deciphered
+ * run is still in the first-level cache when the chaining XOR reads it. */
+constexpr uint32_t kCbcRun = 64;
+
 } // namespace
 
-extern "C" {
+namespace zenthal {
 
-int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16],
-                        const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen) {
+int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uint8_t iv[16],
+                const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen) {
     SM4_round_keys rk;
     uint8_t work[16];
 
@@ -274,12 +251,15 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
         if ((uint64_t)*outlen < need) {
             return SM4_ERR_OUTPUT_TOO_SMALL;
         }
-        SM4_set_key(key, &rk);
-        const uint8_t pad = (uint8_t)(16 - r);
-        Words chain = load_block(iv);
+        Sm4Lanes lanes;
+        uint8_t chain[16];
+        f.set_key(key, &rk);
+        sm4_lanes(&lanes, &rk, false, &rk, false);
+        memcpy(chain, iv, 16);
         for (uint32_t i = 0; i < n; ++i) {
-            chain = crypt<false>(load_block(in + (size_t)16 * i) ^ chain, rk.rk);
-            store_block(out + (size_t)16 * i, chain);
+            xor16(chain, chain, in + (size_t)16 * i);
+            f.pair(&lanes, chain, chain);
+            memcpy(out + (size_t)16 * i, chain, 16);
         }
         /* Last block, always present: the tail, then the pad bytes. A byte
          * loop, since `in` may be null when len is 0. */
@@ -287,10 +267,13 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
         for (uint32_t j = 0; j < r; ++j) {
             work[j] = tail[j];
         }
-        memset(work + r, pad, 16 - r);
-        store_block(out + (size_t)16 * n, crypt<false>(load_block(work) ^ chain, rk.rk));
+        memset(work + r, (int)(16 - r), 16 - r);
+        xor16(chain, chain, work);
+        f.pair(&lanes, chain, chain);
+        memcpy(out + (size_t)16 * n, chain, 16);
         *outlen = (uint32_t)need;
         secure_wipe(&rk, sizeof rk);
+        secure_wipe(&lanes, sizeof lanes);
         secure_wipe(work, sizeof work);
         return SM4_SUCCESS;
     }
@@ -304,29 +287,26 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
     if (n == 0 || cap < (n - 1) * 16) {
         return SM4_ERR_OUTPUT_TOO_SMALL;
     }
-    SM4_set_key(key, &rk);
-    Words chain = load_block(iv);
-    uint32_t i = 0;
-    /* Blocks before the last, two at a time: they do not depend on each
-     * other, only on the ciphertext. */
-    for (; i + 2 < n; i += 2) {
-        const Words c0 = load_block(in + (size_t)16 * i);
-        const Words c1 = load_block(in + (size_t)16 * i + 16);
-        Words p0 = c0, p1 = c1;
-        sm4_rounds2<true>(p0.w0, p0.w1, p0.w2, p0.w3, p1.w0, p1.w1, p1.w2, p1.w3, rk.rk);
-        store_block(out + (size_t)16 * i, p0 ^ chain);
-        store_block(out + (size_t)16 * i + 16, p1 ^ c0);
-        chain = c1;
-    }
-    if (i + 1 < n) {
-        const Words c0 = load_block(in + (size_t)16 * i);
-        store_block(out + (size_t)16 * i, crypt<true>(c0, rk.rk) ^ chain);
-        chain = c0;
-        ++i;
+    f.set_key(key, &rk);
+    /* Blocks before the last: deciphered in runs, many at a time, as they
+     * depend on the ciphertext alone; then each is XORed with the block
+     * before it. */
+    const uint8_t *prev = iv;
+    for (uint32_t i = 0; i + 1 < n;) {
+        const uint32_t run = n - 1 - i < kCbcRun ? n - 1 - i : kCbcRun;
+        uint8_t *const o = out + (size_t)16 * i;
+        f.blocks(rk.rk, in + (size_t)16 * i, o, run, true);
+        xor16(o, o, prev);
+        for (uint32_t j = 1; j < run; ++j) {
+            xor16(o + (size_t)16 * j, o + (size_t)16 * j, in + (size_t)16 * (i + j - 1));
+        }
+        prev = in + (size_t)16 * (i + run - 1);
+        i += run;
     }
     /* Last block: stays in `work` until the verdict, which is reached
      * without a branch on its bytes. */
-    store_block(work, crypt<true>(load_block(in + (size_t)16 * i), rk.rk) ^ chain);
+    f.blocks(rk.rk, in + (size_t)16 * (n - 1), work, 1, true);
+    xor16(work, work, prev);
     const Verdict v = judge_last(work, len, cap);
     const uint32_t ok = v.good & v.fits;
     const uint32_t before = (n - 1) * 16;
@@ -337,20 +317,20 @@ int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16
     return pick(v.good, pick(v.fits, SM4_SUCCESS, SM4_ERR_OUTPUT_TOO_SMALL), SM4_ERR_BAD_PADDING);
 }
 
-int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
-                        uint32_t len, uint8_t mac[16]) {
+int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
+                uint32_t len, uint8_t mac[16]) {
     SM4_round_keys rk;
-    uint8_t work[16];
+    Sm4Lanes lanes;
+    uint8_t chain[16], work[16];
     const uint32_t n = len / 16;
     const uint32_t r = len % 16;
 
-    SM4_set_key(key, &rk);
-    /* `mac` receives every encipherment; the same words stay in registers
-     * as the chaining value for the next block. */
-    Words chain = load_block(iv);
+    f.set_key(key, &rk);
+    sm4_lanes(&lanes, &rk, false, &rk, false);
+    memcpy(chain, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
-        chain = crypt<false>(load_block(in + (size_t)16 * i) ^ chain, rk.rk);
-        store_block(mac, chain);
+        xor16(chain, chain, in + (size_t)16 * i);
+        f.pair(&lanes, chain, chain);
     }
     /* Final block, always present: data bytes, 0x80, zero bytes. */
     const uint8_t *const tail = in + (size_t)16 * n;
@@ -359,19 +339,44 @@ int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8
     }
     work[r] = 0x80;
     memset(work + r + 1, 0, 15 - r);
-    store_block(mac, crypt<false>(load_block(work) ^ chain, rk.rk));
+    xor16(chain, chain, work);
+    f.pair(&lanes, chain, chain);
+    memcpy(mac, chain, 16);
     secure_wipe(&rk, sizeof rk);
+    secure_wipe(&lanes, sizeof lanes);
+    secure_wipe(chain, sizeof chain);
     secure_wipe(work, sizeof work);
     return SM4_SUCCESS;
+}
+
+int32_t sm4_cbc_and_mac(const Sm4Form &f, int32_t flag, const uint8_t key[16],
+                        const uint8_t mac_key[16], const uint8_t iv[16], const uint8_t *in,
+                        uint32_t len, uint8_t *out, uint32_t *outlen) {
+    if (flag != 0) {
+        return seal_envelope(f, key, mac_key, iv, in, len, out, outlen);
+    }
+    return open_envelope(f, key, mac_key, iv, in, len, out, outlen);
+}
+
+} // namespace zenthal
+
+extern "C" {
+
+int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16],
+                        const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen) {
+    return zenthal::sm4_cbc(zenthal::sm4_form(), flag, key, iv, in, len, out, outlen);
+}
+
+int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
+                        uint32_t len, uint8_t mac[16]) {
+    return zenthal::sm4_mac(zenthal::sm4_form(), key, iv, in, len, mac);
 }
 
 int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16], const uint8_t mac_key[16],
                                 const uint8_t iv[16], const uint8_t *in, uint32_t len,
                                 uint8_t *out, uint32_t *outlen) {
-    if (flag != 0) {
-        return seal_envelope(key, mac_key, iv, in, len, out, outlen);
-    }
-    return open_envelope(key, mac_key, iv, in, len, out, outlen);
+    return zenthal::sm4_cbc_and_mac(zenthal::sm4_form(), flag, key, mac_key, iv, in, len, out,
+                                    outlen);
 }
 
 } // extern "C"

@@ -1,0 +1,53 @@
+// The gfni-avx512 form of SM4: the GFNI S-box on sixteen blocks per 512-bit
+// register, and the linear transform with single-instruction rotations and
+// three-way XORs. Compiled with -mavx512f -mavx512bw -mavx512vl -mgfni and
+// run only where the processor and the OS offer all of them.
+#include "sm4_forms.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+
+// GCC 12's AVX-512 headers start several intrinsics from a deliberately
+// undefined register and then warn about it.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <immintrin.h>
+
+#include "sm4_x86_gfni.h"
+
+namespace {
+
+template <int N>
+inline __m128i rotl(__m128i x) { return _mm_rol_epi32(x, N); }
+template <int N>
+inline __m256i rotl(__m256i x) { return _mm256_rol_epi32(x, N); }
+template <int N>
+inline __m512i rotl(__m512i x) { return _mm512_rol_epi32(x, N); }
+
+inline __m128i ternlog_xor3(__m128i a, __m128i b, __m128i c) { return _mm_ternarylogic_epi32(a, b, c, 0x96); }
+inline __m256i ternlog_xor3(__m256i a, __m256i b, __m256i c) { return _mm256_ternarylogic_epi32(a, b, c, 0x96); }
+inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ternarylogic_epi32(a, b, c, 0x96); }
+#define SM4_X86_TERNLOG 1
+
+}  // namespace
+
+#include "sm4_x86_body.h"
+
+namespace {
+
+void blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n, bool decrypt) {
+    crypt_blocks<__m512i>(rk, in, out, n, decrypt);
+}
+
+void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) { crypt_pair(lanes, a, b); }
+
+void schedule(const uint8_t key[16], SM4_round_keys *rk) { set_key(key, rk); }
+
+}  // namespace
+
+namespace zenthal {
+extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", schedule, blocks, pair};
+}
+
+#endif

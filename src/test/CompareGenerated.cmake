@@ -1,0 +1,9 @@
+# Runs GEN, writes its output to OUT, and fails unless OUT equals HEADER.
+execute_process(COMMAND "${GEN}" OUTPUT_FILE "${OUT}" RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${GEN} failed (${rc})")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUT}" "${HEADER}" RESULT_VARIABLE diff)
+if(NOT diff EQUAL 0)
+  message(FATAL_ERROR "${HEADER} differs from what ${GEN} derives (${OUT})")
+endif()
