@@ -8,6 +8,7 @@
 //    capacity of exactly the plaintext length.
 //  - Lengths whose padded size does not fit in 32 bits are refused before
 //    anything is read.
+// Each input runs in every form of the block transform the processor offers.
 //
 // Input: [key 16] [iv 16] [flag selector] [decrypt capacity 16-bit]
 //        [encrypt capacity 16-bit] [data...]
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "sm4_cbc.h"
+#include "sm4_forms.h"
 #include "fuzz_util.h"
 
 namespace {
@@ -147,9 +149,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::memcpy(key_copy, key, 16);
     std::memcpy(iv_copy, iv, 16);
 
-    check_decrypt(key, iv, in, len, pick_capacity(dec_sel, len));
-    check_encrypt(encrypt_flag(flag_sel), key, iv, in, len, pick_capacity(enc_sel, len));
-    check_oversized(encrypt_flag(flag_sel >> 2), key, iv, flag_sel >> 4);
+    // Every form of the block transform this processor offers, in turn.
+    for (const char *const *form = zenthal::SM4_FORM_NAMES; *form != nullptr; ++form) {
+        if (!zenthal::sm4_use_form(*form)) continue;
+        check_decrypt(key, iv, in, len, pick_capacity(dec_sel, len));
+        check_encrypt(encrypt_flag(flag_sel), key, iv, in, len, pick_capacity(enc_sel, len));
+        check_oversized(encrypt_flag(flag_sel >> 2), key, iv, flag_sel >> 4);
+    }
 
     // Key and IV are only read.
     CHECK(std::memcmp(key, key_copy, 16) == 0);

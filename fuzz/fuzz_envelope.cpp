@@ -16,6 +16,7 @@
 //    code.
 //  - Plaintexts whose envelope length does not fit in 32 bits are refused
 //    before anything is read.
+// Each input runs in every form of the block transform the processor offers.
 //
 // Input: [key 16] [mac key 16] [iv 16] [open capacity 16-bit]
 //        [seal capacity 16-bit] [flip position 16-bit] [flip mask]
@@ -28,6 +29,8 @@
 #include <cstring>
 #include <memory>
 #include <vector>
+
+#include "sm4_forms.h"
 
 #include "sm4_cbc.h"
 #include "fuzz_util.h"
@@ -198,34 +201,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const size_t len = r.n;
     const Keys before = k;
 
-    check_open(k, in, len, pick_capacity(open_sel, len));
+    // Every form of the block transform this processor offers, in turn.
+    for (const char *const *form = zenthal::SM4_FORM_NAMES; *form != nullptr; ++form) {
+        if (!zenthal::sm4_use_form(*form)) continue;
+        check_open(k, in, len, pick_capacity(open_sel, len));
 
-    Bytes env;
-    if (check_seal(k, in, len, pick_capacity(seal_sel, len), &env)) {
-        const size_t ct_len = env.size() - 16;
-        CHECK(check_open(k, exact_copy(env).get(), env.size(),
-                         Capacity{static_cast<uint32_t>(len), len}) == SM4_SUCCESS);
+        Bytes env;
+        if (check_seal(k, in, len, pick_capacity(seal_sel, len), &env)) {
+            const size_t ct_len = env.size() - 16;
+            CHECK(check_open(k, exact_copy(env).get(), env.size(),
+                             Capacity{static_cast<uint32_t>(len), len}) == SM4_SUCCESS);
 
-        // A capacity of the whole ciphertext leaves room for any plaintext a
-        // tampered envelope could decrypt to, so only padding or MAC reject.
-        // Under one key for both, the MAC chain over the decrypted plaintext
-        // retraces the ciphertext blocks, so a flip before the last two
-        // blocks goes unnoticed: rejection holds for distinct keys only.
-        const Capacity roomy{static_cast<uint32_t>(ct_len), ct_len};
-        Bytes bad = env;
-        bad[flip_pos % ct_len] ^= flip_mask ? flip_mask : 1;
-        const int32_t rc = check_open(k, exact_copy(bad).get(), bad.size(), roomy);
-        if (std::memcmp(k.enc, k.mac, 16) != 0)
-            CHECK(rc == SM4_ERR_BAD_PADDING || rc == SM4_ERR_MAC_MISMATCH);
+            // A capacity of the whole ciphertext leaves room for any plaintext a
+            // tampered envelope could decrypt to, so only padding or MAC reject.
+            // Under one key for both, the MAC chain over the decrypted plaintext
+            // retraces the ciphertext blocks, so a flip before the last two
+            // blocks goes unnoticed: rejection holds for distinct keys only.
+            const Capacity roomy{static_cast<uint32_t>(ct_len), ct_len};
+            Bytes bad = env;
+            bad[flip_pos % ct_len] ^= flip_mask ? flip_mask : 1;
+            const int32_t rc = check_open(k, exact_copy(bad).get(), bad.size(), roomy);
+            if (std::memcmp(k.enc, k.mac, 16) != 0)
+                CHECK(rc == SM4_ERR_BAD_PADDING || rc == SM4_ERR_MAC_MISMATCH);
 
-        bad = env;
-        bad[ct_len + mac_pos % 16] ^= flip_mask ? flip_mask : 1;
-        CHECK(check_open(k, exact_copy(bad).get(), bad.size(), roomy) == SM4_ERR_MAC_MISMATCH);
+            bad = env;
+            bad[ct_len + mac_pos % 16] ^= flip_mask ? flip_mask : 1;
+            CHECK(check_open(k, exact_copy(bad).get(), bad.size(), roomy) == SM4_ERR_MAC_MISMATCH);
 
-        check_padding_shape(k, env, in, len, flip_mask, mac_pos);
+            check_padding_shape(k, env, in, len, flip_mask, mac_pos);
+        }
+        check_oversized(k, mac_pos);
     }
-
-    check_oversized(k, mac_pos);
     CHECK(std::memcmp(&k, &before, sizeof k) == 0);
     return 0;
 }
