@@ -34,8 +34,9 @@ import javax.crypto.AEADBadTagException;
  * the commands.
  *
  * <p>Exit status: 0 on success, 1 when an operation fails (a rejected envelope,
- * a file that cannot be read or written, no RDRAND), 2 on a usage error (an
- * unknown command or option, malformed hex, a key of the wrong length).
+ * a file or standard output that cannot be read or written, no RDRAND), 2 on a
+ * usage error (an unknown command or option, malformed hex, a key of the wrong
+ * length).
  */
 public final class ZenthalCli {
     static final int EXIT_OK = 0;
