@@ -398,6 +398,7 @@ class ZenthalCliTest {
         for (String option : new String[] {"--key-file", "--mac-key-file", "--iv-file"}) {
             assertTrue(help.contains(option), option + " missing from seal --help");
         }
+        assertTrue(help.contains("fresh IV for every"), "seal --help says nothing on the IV");
         assertTrue(zenthal("hmac", "--help").out().contains("--key-file"), "hmac --help");
         assertTrue(zenthal("kdf", "--help").out().contains("--z-file"), "kdf --help");
     }
