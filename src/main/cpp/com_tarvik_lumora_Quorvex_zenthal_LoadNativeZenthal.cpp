@@ -138,10 +138,23 @@ jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKe
     const jint cap = len_elems[0];
     // Another thread may have changed the element since it was checked.
     if (cap < 0) return NATIVE_ERR_ARGUMENT;
-    if (alloc_scratch(f, cap) == nullptr) return NATIVE_ERR_NO_MEMORY;
+
+    // The scratch array holds only what the operation can produce: the
+    // sealed length, or for opening the envelope's length (the plaintext is
+    // shorter), and never more than the capacity. A huge declared capacity
+    // must not make a small call allocate and wipe gigabytes. The engine is
+    // given the scratch size as its capacity; since the scratch is either the
+    // whole capacity or at least all the operation needs, every code and
+    // output stays what the declared capacity would have given. In 64 bits:
+    // the sealed length exceeds a jint near 2^31.
+    const int64_t can_produce = encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 32
+                                        : static_cast<int64_t>(len);
+    const jint scratch_size =
+        static_cast<int64_t>(cap) < can_produce ? cap : static_cast<jint>(can_produce);
+    if (alloc_scratch(f, scratch_size) == nullptr) return NATIVE_ERR_NO_MEMORY;
 
     jint status = SM4_ERR_OUTPUT_TOO_SMALL;
-    uint32_t produced = static_cast<uint32_t>(cap);
+    uint32_t produced = static_cast<uint32_t>(scratch_size);
     // In 64 bits: (len rounded down to 16) + 16 overflows a jint near 2^31.
     const int64_t least = encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 16
                                   : static_cast<int64_t>(len) - 32;

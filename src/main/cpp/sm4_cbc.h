@@ -42,7 +42,18 @@ ZENTHAL_API int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16],
  * success cannot be told apart by time, only by the result code. Round keys
  * and working blocks are wiped before returning. Sealing a `len` of
  * 4294967264 or more (envelope length above 32 bits) returns
- * SM4_ERR_OUTPUT_TOO_SMALL with nothing read or written. */
+ * SM4_ERR_OUTPUT_TOO_SMALL with nothing read or written.
+ *
+ * The IV is not authenticated, and must not repeat. The MAC chain starts
+ * from `iv` and absorbs iv XOR the first plaintext block, so the IV drops
+ * out of the MAC: opened under another IV, an envelope still verifies, and
+ * its first plaintext block comes out XORed with the difference of the two
+ * IVs. The envelope does not carry the IV; both sides must agree on it as on
+ * a key. Sealing two messages under the same keys and IV shows which
+ * messages are equal, and which start with the same blocks. The format is
+ * fixed, so: use a fresh random IV for every message, send it with the
+ * envelope and authenticate it in the protocol around it; for new data,
+ * prefer an authenticated mode such as SM4-GCM. */
 ZENTHAL_API int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16],
                                             const uint8_t mac_key[16], const uint8_t iv[16],
                                             const uint8_t *in, uint32_t len, uint8_t *out,

@@ -7,6 +7,7 @@
 bool g_fail_nothrow_new = false;
 int g_nothrow_freed = 0;
 int g_nothrow_freed_dirty = 0;
+std::size_t g_nothrow_largest = 0;
 
 namespace {
 
@@ -39,6 +40,7 @@ void note_freed(void *p) {
 // every new[] and delete[] in the process stay a pair.
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
     if (g_fail_nothrow_new) return nullptr;
+    if (size > g_nothrow_largest) g_nothrow_largest = size;
     void *p = std::malloc(size == 0 ? 1 : size);
     for (Live &l : g_live) {
         if (l.p == nullptr) {
@@ -236,6 +238,7 @@ FakeJvm::FakeJvm() {
     g_jvm = this;
     g_nothrow_freed = 0;
     g_nothrow_freed_dirty = 0;
+    g_nothrow_largest = 0;
 }
 
 FakeJvm::~FakeJvm() { g_jvm = nullptr; }

@@ -76,5 +76,8 @@ extern bool g_fail_nothrow_new;
 // the last FakeJvm was made, and how many of them held a non-zero byte.
 extern int g_nothrow_freed;
 extern int g_nothrow_freed_dirty;
+// The largest `new (std::nothrow) T[n]` requested since the last FakeJvm
+// was made, in bytes.
+extern std::size_t g_nothrow_largest;
 
 #endif

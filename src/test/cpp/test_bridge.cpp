@@ -363,6 +363,48 @@ TEST(BridgeCipher, CapacityChecksAndFailuresCopyNothing) {
     }
 }
 
+// The scratch array is sized by what the call can produce, not by the
+// declared capacity: a roomy capacity costs nothing, and a tight one is
+// still all the engine may write.
+TEST(BridgeCipher, ScratchIsWhatTheCallCanProduceAtMostTheCapacity) {
+    const Bytes plain(16, 0x61);
+    const Bytes sealed = engine_seal(plain);
+    struct Case {
+        const char *what;
+        bool seal;
+        const Bytes &in;
+        jint cap;
+        jint code;
+        std::size_t scratch;
+    };
+    const Case cases[] = {
+        {"seal, capacity 1 MiB", true, plain, 1 << 20, 1, 48},
+        {"seal, capacity INT32_MAX", true, plain, INT32_MAX, 1, 48},
+        {"seal, capacity one short", true, plain, 47, SM4_ERR_OUTPUT_TOO_SMALL, 47},
+        {"seal, exact capacity", true, plain, 48, 1, 48},
+        {"open, capacity 1 MiB", false, sealed, 1 << 20, 1, 48},
+        {"open, capacity INT32_MAX", false, sealed, INT32_MAX, 1, 48},
+        {"open, capacity of the plaintext", false, sealed, 16, 1, 16},
+        {"open, capacity one short", false, sealed, 15, SM4_ERR_OUTPUT_TOO_SMALL, 15},
+        {"open a malformed envelope, capacity 1 MiB", false, Bytes(40, 1), 1 << 20, SM4_ERR_INPUT_LENGTH, 40},
+    };
+    for (const Case &c : cases) {
+        CipherCall call(c.in, c.cap, 64);
+        EXPECT_EQ(c.seal ? call.seal() : call.open(), c.code) << c.what;
+        EXPECT_EQ(g_nothrow_largest, c.scratch) << c.what;
+        if (c.code == 1) {
+            const Bytes want = c.seal ? sealed : plain;
+            EXPECT_EQ(call.cap(), static_cast<jint>(want.size())) << c.what;
+            const Bytes got = call.out();
+            EXPECT_EQ(Bytes(got.begin(), got.begin() + static_cast<long>(want.size())), want) << c.what;
+        } else {
+            EXPECT_EQ(call.cap(), c.cap) << c.what;
+            EXPECT_EQ(call.out(), Bytes(64, 0xEE)) << c.what;
+        }
+        expect_clean(call.vm);
+    }
+}
+
 TEST(BridgeCipher, TamperedEnvelopesCopyNothing) {
     const Bytes plain(20, 0x61);
     Bytes sealed = engine_seal(plain);

@@ -18,6 +18,12 @@ final class Sm3Native {
     /** Length of a hash state array: the engine's context record. */
     static final int STATE_LENGTH = 104;
 
+    /**
+     * Where the context's partial message block (64 bytes) starts in a state
+     * array, after the two words of the bit count.
+     */
+    static final int BLOCK_OFFSET = 8;
+
     static {
         // The library is loaded with LoadNativeZenthal.
         LoadNativeZenthal.libraryLocation();

@@ -65,15 +65,26 @@ final class Sm3Stream {
                 System.arraycopy(key, off, block, 0, len);
             }
             for (int i = 0; i < BLOCK_LENGTH; i++) block[i] ^= 0x36;
-            byte[] inner = INITIAL.clone();
-            check(Sm3Native.update(inner, block, 0, BLOCK_LENGTH));
+            byte[] inner = absorbKeyBlock(block);
             for (int i = 0; i < BLOCK_LENGTH; i++) block[i] ^= 0x36 ^ 0x5c;
-            byte[] outer = INITIAL.clone();
-            check(Sm3Native.update(outer, block, 0, BLOCK_LENGTH));
+            byte[] outer = absorbKeyBlock(block);
             return new Sm3Stream(inner, outer);
         } finally {
             Arrays.fill(block, (byte) 0);
         }
+    }
+
+    /**
+     * The state after one padded key block. The context keeps the last block
+     * it absorbed, which here is the key XOR the pad, so those bytes are
+     * zeroed: with a count of exactly one block the engine never reads them
+     * again, and the keyed state holds no copy of the key.
+     */
+    private static byte[] absorbKeyBlock(byte[] block) {
+        byte[] state = INITIAL.clone();
+        check(Sm3Native.update(state, block, 0, BLOCK_LENGTH));
+        Arrays.fill(state, Sm3Native.BLOCK_OFFSET, Sm3Native.BLOCK_OFFSET + BLOCK_LENGTH, (byte) 0);
+        return state;
     }
 
     /**

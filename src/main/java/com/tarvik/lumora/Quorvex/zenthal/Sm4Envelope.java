@@ -30,10 +30,24 @@ import javax.crypto.AEADBadTagException;
  * envelopes a padding oracle. No plaintext leaves {@link #open} unless the MAC
  * has been verified.
  *
- * <p>The IV is not authenticated. CBC and the MAC both start from it, so
- * opening under a different IV {@code iv'} still verifies and returns the
- * plaintext with its first 16 bytes XORed with {@code iv ^ iv'}. Agree on the
- * IV as on the keys; never take it from whoever supplies the envelope.
+ * <p><b>The IV is not authenticated, and must not repeat.</b> The format is
+ * fixed (peers rely on it), so these are the caller's to handle:
+ * <ul>
+ * <li>The MAC chain starts from the IV and absorbs {@code iv ^ p1} (p1 the
+ * first plaintext block), so the IV drops out of the MAC. Opening under a
+ * different IV {@code iv'} still verifies and returns the plaintext with its
+ * first 16 bytes XORed with {@code iv ^ iv'}. The envelope does not carry the
+ * IV, so both sides must agree on it as on a key; never take it from whoever
+ * supplies the envelope without authenticating it.</li>
+ * <li>Sealing two messages under the same keys and IV gives the same envelope
+ * for the same message, and envelopes that start alike for messages that
+ * start alike: an observer learns which messages are equal.</li>
+ * <li>So use a fresh IV for every message (16 random bytes, e.g. from
+ * {@link HardwareRandom} or {@link java.security.SecureRandom}), send it
+ * along with the envelope, and have the protocol around it authenticate the
+ * IV (for instance under a MAC that covers the IV and the envelope). For new
+ * data, prefer an authenticated mode such as SM4-GCM.</li>
+ * </ul>
  *
  * <p>Stateless and safe to call from any number of threads.
  */

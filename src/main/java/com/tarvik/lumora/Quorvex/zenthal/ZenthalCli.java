@@ -2,20 +2,29 @@ package com.tarvik.lumora.Quorvex.zenthal;
 
 import java.io.IOException;
 import java.io.InputStream;
+import java.io.OutputStream;
 import java.io.PrintStream;
+import java.nio.ByteBuffer;
+import java.nio.channels.FileChannel;
 import java.nio.file.AccessDeniedException;
+import java.nio.file.FileAlreadyExistsException;
 import java.nio.file.FileSystemException;
+import java.nio.file.FileSystems;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
+import java.nio.file.StandardOpenOption;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.security.MessageDigest;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashMap;
-import java.security.MessageDigest;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
+import java.util.concurrent.ThreadLocalRandom;
 
 import javax.crypto.AEADBadTagException;
 
@@ -25,8 +34,9 @@ import javax.crypto.AEADBadTagException;
  * the commands.
  *
  * <p>Exit status: 0 on success, 1 when an operation fails (a rejected envelope,
- * a file that cannot be read or written, no RDRAND), 2 on a usage error (an
- * unknown command or option, malformed hex, a key of the wrong length).
+ * a file or standard output that cannot be read or written, no RDRAND), 2 on a
+ * usage error (an unknown command or option, malformed hex, a key of the wrong
+ * length).
  */
 public final class ZenthalCli {
     static final int EXIT_OK = 0;
@@ -47,14 +57,30 @@ public final class ZenthalCli {
             "  random N [--raw]           N random bytes from RDRAND, as hex",
             "  info                       library location, RDRAND support, version",
             "",
+            "Each secret can come from a file instead of the command line, where other users",
+            "and the shell history see it: --key-file, --mac-key-file, --iv-file, --z-file.",
+            "",
             "'zenthal <command> --help' describes a command; 'zenthal --version' prints the version.",
             "Exit status: 0 success, 1 operation failed, 2 usage error.",
             "");
 
     private static final String CIPHER_OPTIONS = String.join("\n",
-            "  --key HEX      16-byte SM4 encryption key (32 hex digits)",
-            "  --mac-key HEX  16-byte SM4 key of the CBC-MAC (32 hex digits)",
-            "  --iv HEX       16-byte IV, used for both CBC and the MAC (32 hex digits)");
+            "  --key HEX            16-byte SM4 encryption key (32 hex digits)",
+            "  --mac-key HEX        16-byte SM4 key of the CBC-MAC (32 hex digits)",
+            "  --iv HEX             16-byte IV, used for both CBC and the MAC (32 hex digits)",
+            "  --key-file FILE, --mac-key-file FILE, --iv-file FILE",
+            "                       the same, as hex read from FILE (- for standard input)");
+
+    /** How the -file options read their hex, for every command's help. */
+    private static final String SECRET_FILES = String.join("\n",
+            "A value given on the command line shows in 'ps', in /proc and in the shell",
+            "history. Each --NAME HEX option has a --NAME-file FILE form that reads the hex",
+            "from FILE instead, or from standard input when FILE is -: the form that",
+            "'zenthal random 16 > key' writes, with whitespace around the digits ignored.",
+            "Give one of the two forms, not both.");
+
+    private static final Set<String> CIPHER_VALUED = Set.of("--key", "--mac-key", "--iv", "--key-file",
+            "--mac-key-file", "--iv-file", "--in", "--out");
 
     /** The commands, what each accepts, and its help text. */
     private enum Command {
@@ -67,46 +93,65 @@ public final class ZenthalCli {
                 "A FILE that cannot be read is reported and the others are still digested;",
                 "the exit status is then 1.",
                 "")),
-        HMAC("hmac", Set.of("--key"), Set.of(), String.join("\n",
-                "usage: zenthal hmac --key HEX [FILE...]",
+        HMAC("hmac", Set.of("--key", "--key-file"), Set.of(), String.join("\n",
+                "usage: zenthal hmac (--key HEX | --key-file FILE) [FILE...]",
                 "",
                 "Prints the HMAC-SM3 (RFC 2104 over SM3) of each FILE under the key as",
                 "'<hex MAC>  <name>', in the same form as 'zenthal sm3'.",
-                "  --key HEX   the key, as hex, of any length (may be empty); keys longer than",
-                "              64 bytes are hashed first, as HMAC prescribes",
+                "  --key HEX         the key, as hex, of any length (may be empty); keys longer",
+                "                    than 64 bytes are hashed first, as HMAC prescribes",
+                "  --key-file FILE   the same, as hex read from FILE (- for standard input)",
                 "With no FILE, or where FILE is -, reads standard input. Any size is read in",
                 "constant memory. A FILE that cannot be read is reported and the others are",
                 "still processed; the exit status is then 1.",
+                SECRET_FILES,
                 "")),
-        KDF("kdf", Set.of("--z", "--length"), Set.of(), String.join("\n",
-                "usage: zenthal kdf --z HEX --length N",
+        KDF("kdf", Set.of("--z", "--z-file", "--length"), Set.of(), String.join("\n",
+                "usage: zenthal kdf (--z HEX | --z-file FILE) --length N",
                 "",
                 "Derives N bytes from the shared secret Z with the SM3 key-derivation function",
                 "(SM3(Z || counter) for counter 1, 2, ...) and prints them as hex.",
-                "  --z HEX       the shared secret, as hex (may be empty)",
-                "  --length N    number of bytes to derive, 0 or more",
+                "  --z HEX         the shared secret, as hex (may be empty)",
+                "  --z-file FILE   the same, as hex read from FILE (- for standard input)",
+                "  --length N      number of bytes to derive, 0 or more",
+                SECRET_FILES,
                 "")),
-        SEAL("seal", Set.of("--key", "--mac-key", "--iv", "--in", "--out"), Set.of(), String.join("\n",
+        SEAL("seal", CIPHER_VALUED, Set.of(), String.join("\n",
                 "usage: zenthal seal --key HEX --mac-key HEX --iv HEX [--in FILE] [--out FILE]",
                 "",
                 "Seals a message: SM4-CBC with PKCS#7 padding under the key, followed by the",
                 "16-byte SM4 CBC-MAC of the message under the MAC key. A message of n bytes",
                 "becomes an envelope of (n rounded down to 16) + 32 bytes.",
                 CIPHER_OPTIONS,
-                "  --in FILE      the message (default: standard input)",
-                "  --out FILE     where to write the envelope (default: standard output)",
-                "Input and output are raw bytes; - names a standard stream.",
+                "  --in FILE            the message (default: standard input)",
+                "  --out FILE           where to write the envelope (default: standard output)",
+                "Input and output are raw bytes; - names a standard stream. FILE is replaced",
+                "only once the whole envelope is written; on failure it is left as it was.",
+                SECRET_FILES,
+                "",
+                "The IV: the envelope does not carry it, and its MAC does not cover it. The MAC",
+                "chain starts from the IV and absorbs IV XOR the first block, so the IV drops",
+                "out: opened with another IV, the envelope is accepted and its first 16 bytes",
+                "come out changed by the difference. Both sides must agree on the IV as on a",
+                "key. Sealing two messages under the same keys and IV shows whether they are",
+                "equal (and whether they start with the same blocks). Use a fresh IV for every",
+                "message ('zenthal random 16'), send it with the envelope and authenticate it",
+                "in the protocol around it; for new data, prefer an authenticated mode such as",
+                "SM4-GCM.",
                 "")),
-        OPEN("open", Set.of("--key", "--mac-key", "--iv", "--in", "--out"), Set.of(), String.join("\n",
+        OPEN("open", CIPHER_VALUED, Set.of(), String.join("\n",
                 "usage: zenthal open --key HEX --mac-key HEX --iv HEX [--in FILE] [--out FILE]",
                 "",
                 "Opens an envelope made by 'zenthal seal' and verifies its MAC. A malformed or",
                 "tampered envelope, or one sealed under other keys, is rejected with exit",
                 "status 1 and nothing is written.",
                 CIPHER_OPTIONS,
-                "  --in FILE      the envelope (default: standard input)",
-                "  --out FILE     where to write the message (default: standard output)",
-                "Input and output are raw bytes; - names a standard stream.",
+                "  --in FILE            the envelope (default: standard input)",
+                "  --out FILE           where to write the message (default: standard output)",
+                "Input and output are raw bytes; - names a standard stream. FILE is replaced",
+                "only once the whole message is written, and is readable by its owner only;",
+                "on failure it is left as it was.",
+                SECRET_FILES,
                 "")),
         RANDOM("random", Set.of(), Set.of("--raw"), String.join("\n",
                 "usage: zenthal random N [--raw]",
@@ -153,11 +198,20 @@ public final class ZenthalCli {
     }
 
     /** The operation itself failed: exit status 1. */
-    private static final class FailedException extends Exception {
+    private static class FailedException extends Exception {
         private static final long serialVersionUID = 1L;
 
         FailedException(String message) {
             super(message);
+        }
+    }
+
+    /** Standard output took no more bytes (a full disk, a closed pipe): exit status 1. */
+    private static final class StdoutException extends FailedException {
+        private static final long serialVersionUID = 1L;
+
+        StdoutException() {
+            super("cannot write to standard output");
         }
     }
 
@@ -194,7 +248,22 @@ public final class ZenthalCli {
         return new ZenthalCli(in, out, err).run(args);
     }
 
+    /**
+     * Runs the command, then makes sure that what it printed reached standard
+     * output: a full disk or a closed pipe is a failure, not a success.
+     */
     private int run(String[] args) {
+        int status = runCommand(args);
+        out.flush();
+        if (out.checkError() && status == EXIT_OK) {
+            String word = args.length > 0 && Command.named(args[0]) != null ? " " + args[0] : "";
+            err.println("zenthal" + word + ": cannot write to standard output");
+            return EXIT_FAILED;
+        }
+        return status;
+    }
+
+    private int runCommand(String[] args) {
         if (args.length == 0) {
             err.print(USAGE);
             return EXIT_USAGE;
@@ -286,31 +355,49 @@ public final class ZenthalCli {
             case SM3:
                 return digestEach(a, Sm3Stream.digest(), "sm3");
             case HMAC: {
-                byte[] key = hex(required(a, "--key"), "--key");
-                Sm3Stream keyed = Sm3Stream.hmac(key, 0, key.length);
-                Arrays.fill(key, (byte) 0);
+                boolean stdinRead = a.operands.isEmpty() || a.operands.contains("-");
+                oneReaderOfStdin(a, stdinRead ? "the messages" : null, "--key-file");
+                byte[] key = secret(a, "--key");
+                Sm3Stream keyed;
+                try {
+                    keyed = Sm3Stream.hmac(key, 0, key.length);
+                } finally {
+                    Arrays.fill(key, (byte) 0);
+                }
                 try {
                     return digestEach(a, keyed, "hmac");
                 } finally {
                     keyed.wipe();
                 }
             }
-            case KDF:
+            case KDF: {
                 noOperands(a);
-                byte[] z = hex(required(a, "--z"), "--z");
                 int length = count(required(a, "--length"), "--length");
-                out.println(HexFormat.of().formatHex(Sm3.kdf(z, length)));
+                byte[] z = secret(a, "--z");
+                byte[] derived = null;
+                try {
+                    derived = Sm3.kdf(z, length);
+                    println(HexFormat.of().formatHex(derived));
+                } finally {
+                    Arrays.fill(z, (byte) 0);
+                    if (derived != null) Arrays.fill(derived, (byte) 0);
+                }
                 return EXIT_OK;
+            }
             case SEAL:
             case OPEN:
                 return envelope(command == Command.SEAL, a);
             case RANDOM:
                 if (a.operands.size() != 1) throw new UsageException("expected one byte count N");
                 byte[] random = HardwareRandom.nextBytes(count(a.operands.get(0), "N"));
-                if (a.flags.contains("--raw")) {
-                    writeStdout(random);
-                } else {
-                    out.println(HexFormat.of().formatHex(random));
+                try {
+                    if (a.flags.contains("--raw")) {
+                        writeStdout(random);
+                    } else {
+                        println(HexFormat.of().formatHex(random));
+                    }
+                } finally {
+                    Arrays.fill(random, (byte) 0);
                 }
                 return EXIT_OK;
             case INFO:
@@ -330,7 +417,7 @@ public final class ZenthalCli {
      * -), each streamed through a copy of {@code start}: an empty SM3 or a
      * keyed HMAC.
      */
-    private int digestEach(Args a, Sm3Stream start, String word) {
+    private int digestEach(Args a, Sm3Stream start, String word) throws FailedException {
         List<String> names = a.operands.isEmpty() ? List.of("-") : a.operands;
         int status = EXIT_OK;
         for (String name : names) {
@@ -343,7 +430,10 @@ public final class ZenthalCli {
                     if (Files.isDirectory(path)) throw new FailedException(name + ": is a directory");
                     s.update(path);
                 }
-                out.println(HexFormat.of().formatHex(s.finish()) + "  " + name);
+                println(HexFormat.of().formatHex(s.finish()) + "  " + name);
+            } catch (StdoutException e) {
+                // Nobody reads the digests any more: stop.
+                throw e;
             } catch (IOException e) {
                 err.println("zenthal " + word + ": " + describe(name, e));
                 status = EXIT_FAILED;
@@ -359,34 +449,109 @@ public final class ZenthalCli {
 
     private int envelope(boolean seal, Args a) throws UsageException, FailedException {
         noOperands(a);
-        byte[] key = block(a, "--key");
-        byte[] macKey = block(a, "--mac-key");
-        byte[] iv = block(a, "--iv");
-        if (MessageDigest.isEqual(key, macKey)) {
-            throw new UsageException("--key and --mac-key must differ");
-        }
-        byte[] input = read(a.values.getOrDefault("--in", "-"));
-        byte[] result;
-        if (seal) {
-            result = Sm4Envelope.seal(key, macKey, iv, input);
-        } else {
-            try {
-                result = Sm4Envelope.open(key, macKey, iv, input);
-            } catch (AEADBadTagException e) {
-                throw new FailedException(e.getMessage());
+        String source = a.values.getOrDefault("--in", "-");
+        oneReaderOfStdin(a, source.equals("-") ? (seal ? "the message" : "the envelope") : null,
+                "--key-file", "--mac-key-file", "--iv-file");
+        byte[] key = null, macKey = null, iv = null, input = null, result = null;
+        try {
+            key = block(a, "--key");
+            macKey = block(a, "--mac-key");
+            iv = block(a, "--iv");
+            if (MessageDigest.isEqual(key, macKey)) {
+                throw new UsageException("--key and --mac-key must differ");
+            }
+            input = read(source);
+            if (seal) {
+                result = Sm4Envelope.seal(key, macKey, iv, input);
+            } else {
+                try {
+                    result = Sm4Envelope.open(key, macKey, iv, input);
+                } catch (AEADBadTagException e) {
+                    throw new FailedException(e.getMessage());
+                }
+            }
+            String target = a.values.getOrDefault("--out", "-");
+            if (target.equals("-")) {
+                writeStdout(result);
+            } else {
+                writeFile(target, result, !seal);
+            }
+            return EXIT_OK;
+        } finally {
+            // The message is plaintext on one side or the other.
+            for (byte[] b : new byte[][] {key, macKey, iv, input, result}) {
+                if (b != null) Arrays.fill(b, (byte) 0);
             }
         }
-        String target = a.values.getOrDefault("--out", "-");
-        if (target.equals("-")) {
-            writeStdout(result);
-        } else {
-            try {
-                Files.write(Path.of(target), result);
-            } catch (IOException e) {
-                throw new FailedException(describe(target, e));
+    }
+
+    /**
+     * Writes {@code bytes} to the file {@code name} so that it is either left
+     * as it was or holds all of them: they go to a new file in the same
+     * folder, which is flushed to the disk and then renamed over the target.
+     * A full disk therefore never leaves a truncated file, and the temporary
+     * file is removed on every failure. With {@code ownerOnly} (plaintext)
+     * the new file is readable and writable by its owner only whatever the
+     * umask; otherwise it gets the umask's permissions, as any new file does.
+     *
+     * <p>A target that is not a regular file (a device such as /dev/null, a
+     * FIFO) cannot be replaced and is written in place. A symbolic link is
+     * followed, so the link stays and the file it names is replaced.
+     */
+    private static void writeFile(String name, byte[] bytes, boolean ownerOnly) throws FailedException {
+        Path target = Path.of(name);
+        Path tmp = null;
+        boolean renamed = false;
+        try {
+            if (Files.isDirectory(target)) throw new FailedException(name + ": is a directory");
+            if (Files.exists(target) && !Files.isRegularFile(target)) {
+                try (OutputStream o = Files.newOutputStream(target, StandardOpenOption.WRITE)) {
+                    o.write(bytes);
+                }
+                return;
+            }
+            Path real = Files.isSymbolicLink(target) && Files.exists(target) ? target.toRealPath() : target;
+            tmp = createSibling(real.toAbsolutePath(), ownerOnly);
+            try (FileChannel ch = FileChannel.open(tmp, StandardOpenOption.WRITE)) {
+                ByteBuffer b = ByteBuffer.wrap(bytes);
+                while (b.hasRemaining()) ch.write(b);
+                ch.force(true);
+            }
+            Files.move(tmp, real, StandardCopyOption.ATOMIC_MOVE);
+            renamed = true;
+        } catch (IOException e) {
+            throw new FailedException(describe(name, e));
+        } finally {
+            if (tmp != null && !renamed) {
+                try {
+                    Files.deleteIfExists(tmp);
+                } catch (IOException e) {
+                    // Reported by the failure that brought us here; nothing more to do.
+                }
             }
         }
-        return EXIT_OK;
+    }
+
+    /** A new, empty file beside {@code target} with a name no other file has, created exclusively. */
+    private static Path createSibling(Path target, boolean ownerOnly) throws IOException {
+        Path folder = target.getParent();
+        String base = target.getFileName().toString();
+        // Room for the random part within the usual 255-byte name limit.
+        if (base.length() > 100) base = base.substring(0, 100);
+        boolean posix = FileSystems.getDefault().supportedFileAttributeViews().contains("posix");
+        while (true) {
+            Path tmp = folder.resolve("." + base + "." + Long.toHexString(ThreadLocalRandom.current().nextLong())
+                    + ".tmp");
+            try {
+                if (ownerOnly && posix) {
+                    return Files.createFile(tmp, PosixFilePermissions.asFileAttribute(
+                            PosixFilePermissions.fromString("rw-------")));
+                }
+                return Files.createFile(tmp);
+            } catch (FileAlreadyExistsException e) {
+                // Another name.
+            }
+        }
     }
 
     private byte[] read(String name) throws FailedException {
@@ -402,8 +567,78 @@ public final class ZenthalCli {
 
     private void writeStdout(byte[] bytes) throws FailedException {
         out.write(bytes, 0, bytes.length);
+        checkStdout();
+    }
+
+    /** Prints one line of results, and fails as soon as standard output does. */
+    private void println(String line) throws FailedException {
+        out.println(line);
+        checkStdout();
+    }
+
+    private void checkStdout() throws StdoutException {
         out.flush();
-        if (out.checkError()) throw new FailedException("cannot write to standard output");
+        if (out.checkError()) throw new StdoutException();
+    }
+
+    /**
+     * Refuses a command line on which two values would come from standard
+     * input: {@code stdinUse} (what the command itself reads from it, or null)
+     * and the named -file options.
+     */
+    private static void oneReaderOfStdin(Args a, String stdinUse, String... fileOptions) throws UsageException {
+        List<String> readers = new ArrayList<>();
+        if (stdinUse != null) readers.add(stdinUse);
+        for (String option : fileOptions) {
+            if ("-".equals(a.values.get(option))) readers.add(option);
+        }
+        if (readers.size() > 1) {
+            throw new UsageException("standard input can be read only once, not for both "
+                    + readers.get(0) + " and " + readers.get(1));
+        }
+    }
+
+    /**
+     * A secret given as {@code name HEX} or as {@code name-file FILE}, exactly
+     * one of the two. The file holds hex, with whitespace around it ignored;
+     * its bytes are wiped once decoded. Neither the value nor the file's
+     * content is ever echoed.
+     */
+    private byte[] secret(Args a, String name) throws UsageException, FailedException {
+        String fileOption = name + "-file";
+        String value = a.values.get(name);
+        String file = a.values.get(fileOption);
+        if (value != null && file != null) throw new UsageException("give " + name + " or " + fileOption + ", not both");
+        if (value != null) return hex(value, name);
+        if (file == null) throw new UsageException("missing " + name + " (or " + fileOption + ")");
+        byte[] raw = read(file);
+        try {
+            int from = 0, to = raw.length;
+            while (from < to && isSpace(raw[from])) from++;
+            while (to > from && isSpace(raw[to - 1])) to--;
+            if ((to - from) % 2 != 0) throw new UsageException(notHexIn(fileOption, file));
+            byte[] decoded = new byte[(to - from) / 2];
+            for (int i = 0; i < decoded.length; i++) {
+                int hi = raw[from + 2 * i] & 0xff, lo = raw[from + 2 * i + 1] & 0xff;
+                if (!HexFormat.isHexDigit(hi) || !HexFormat.isHexDigit(lo)) {
+                    Arrays.fill(decoded, (byte) 0);
+                    throw new UsageException(notHexIn(fileOption, file));
+                }
+                decoded[i] = (byte) (HexFormat.fromHexDigit(hi) << 4 | HexFormat.fromHexDigit(lo));
+            }
+            return decoded;
+        } finally {
+            Arrays.fill(raw, (byte) 0);
+        }
+    }
+
+    private static boolean isSpace(byte b) {
+        return b == ' ' || b == '\t' || b == '\n' || b == '\r' || b == '\f' || b == 0x0b;
+    }
+
+    private static String notHexIn(String option, String file) {
+        return option + " " + (file.equals("-") ? "standard input" : file)
+                + " does not hold hex: expected pairs of digits 0-9, a-f";
     }
 
     private static String describe(String name, IOException e) {
@@ -434,10 +669,12 @@ public final class ZenthalCli {
         }
     }
 
-    private static byte[] block(Args a, String name) throws UsageException {
-        byte[] b = hex(required(a, name), name);
+    private byte[] block(Args a, String name) throws UsageException, FailedException {
+        byte[] b = secret(a, name);
         if (b.length != Sm4Envelope.KEY_LENGTH) {
-            throw new UsageException(name + " must be " + Sm4Envelope.KEY_LENGTH + " bytes ("
+            Arrays.fill(b, (byte) 0);
+            String given = a.values.containsKey(name) ? name : name + "-file";
+            throw new UsageException(given + " must be " + Sm4Envelope.KEY_LENGTH + " bytes ("
                     + 2 * Sm4Envelope.KEY_LENGTH + " hex digits), not " + b.length);
         }
         return b;

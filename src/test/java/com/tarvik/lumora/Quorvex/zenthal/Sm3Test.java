@@ -441,6 +441,42 @@ class Sm3Test {
         assertArrayEquals(new byte[buffer.length], buffer, "old buffer after a new key");
     }
 
+    /**
+     * The keyed states hold the hash state after the key, not the key: the
+     * context's copy of the last block absorbed (the key XOR the pad) is
+     * zeroed, for keys that are padded and keys that are hashed first.
+     */
+    @Test
+    void hmacKeyedStatesHoldNoKeyBlock() throws Exception {
+        Random rnd = new Random(0x4B3B_0001L);
+        for (int len : new int[] {1, 16, 63, 64, 65, 100}) {
+            byte[] key = random(rnd, len);
+            byte[] k0 = Arrays.copyOf(len > 64 ? sm3(key, len) : key, 64);
+            byte[] ipad = k0.clone(), opad = k0.clone();
+            for (int i = 0; i < 64; i++) {
+                ipad[i] ^= 0x36;
+                opad[i] ^= 0x5c;
+            }
+            HmacSm3 mac = new HmacSm3(key);
+            HmacSm3Spi spi = new HmacSm3Spi();
+            spi.engineInit(new SecretKeySpec(key, "HmacSM3"), null);
+            for (Object stream : new Object[] {field(mac, "stream"), field(spi, "stream")}) {
+                for (String name : new String[] {"start", "outer", "state"}) {
+                    byte[] s = (byte[]) field(stream, name);
+                    String where = "key length " + len + ", " + stream.getClass().getSimpleName() + "." + name;
+                    assertArrayEquals(new byte[64], Arrays.copyOfRange(s, 8, 72), where + ": block bytes");
+                    for (int off = 0; off + 64 <= s.length; off++) {
+                        byte[] window = Arrays.copyOfRange(s, off, off + 64);
+                        assertFalse(Arrays.equals(window, ipad) || Arrays.equals(window, opad), where);
+                    }
+                }
+            }
+            assertArrayEquals(bcHmac(key, ABC), mac.doFinal(ABC), "key length " + len);
+            spi.engineUpdate(ABC, 0, ABC.length);
+            assertArrayEquals(bcHmac(key, ABC), spi.engineDoFinal(), "key length " + len + ", JCA");
+        }
+    }
+
     private static Object field(Object o, String name) throws ReflectiveOperationException {
         Field f = o.getClass().getDeclaredField(name);
         f.setAccessible(true);

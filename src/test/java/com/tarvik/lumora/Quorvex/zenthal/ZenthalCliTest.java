@@ -17,10 +17,12 @@ import java.net.URISyntaxException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.Random;
+import java.util.Set;
 import java.util.jar.JarFile;
 
 import org.junit.jupiter.api.BeforeAll;
@@ -78,20 +80,37 @@ class ZenthalCliTest {
 
     /** Runs the tool with the VM that {@code java} starts. */
     private Result zenthalOn(List<String> java, byte[] stdin, String... args) throws IOException, InterruptedException {
+        return zenthalTo(java, null, stdin, args);
+    }
+
+    /**
+     * Runs the tool with the VM that {@code java} starts and its standard
+     * output sent to {@code stdout}: a file of its own when null, which the
+     * result then holds; {@code Redirect.PIPE} is closed before the tool
+     * writes, as by a reader that went away.
+     */
+    private Result zenthalTo(List<String> java, ProcessBuilder.Redirect stdout, byte[] stdin, String... args)
+            throws IOException, InterruptedException {
         Path in = Files.write(Files.createTempFile(dir, "stdin", ""), stdin);
         Path out = Files.createTempFile(dir, "stdout", "");
         Path err = Files.createTempFile(dir, "stderr", "");
         List<String> command = new ArrayList<>(java);
         command.addAll(List.of("-jar", jar.toString()));
         command.addAll(Arrays.asList(args));
-        Process p = new ProcessBuilder(command).directory(dir.toFile())
-                .redirectInput(in.toFile()).redirectOutput(out.toFile()).redirectError(err.toFile()).start();
+        Process p = new ProcessBuilder(command).directory(dir.toFile()).redirectInput(in.toFile())
+                .redirectOutput(stdout == null ? ProcessBuilder.Redirect.to(out.toFile()) : stdout)
+                .redirectError(err.toFile()).start();
+        if (stdout == ProcessBuilder.Redirect.PIPE) p.getInputStream().close();
         int exit = p.waitFor();
         Result r = new Result(exit, Files.readAllBytes(out), Files.readString(err));
         Files.delete(in);
         Files.delete(out);
         Files.delete(err);
         return r;
+    }
+
+    private List<String> java() {
+        return ChildJvm.javaCommand(Path.of(System.getProperty("java.home"), "bin", "java").toString());
     }
 
     private Result zenthal(String... args) throws IOException, InterruptedException {
@@ -312,6 +331,152 @@ class ZenthalCliTest {
         r = zenthal(with("seal", keys, "--out", "no-such-dir/envelope")).expect(ZenthalCli.EXIT_FAILED,
                 "seal into a missing directory");
         assertTrue(r.stderr.contains("no-such-dir"), r.stderr);
+    }
+
+    /**
+     * Every secret from a file, or from standard input, as 'zenthal random'
+     * writes it (whitespace around the hex ignored), giving what the hex
+     * options give; the two forms of one secret, or two readers of standard
+     * input, are usage errors.
+     */
+    @Test
+    void secretsComeFromFilesOrStandardInput() throws Exception {
+        byte[] key = random(rnd, 16), macKey = random(rnd, 16), iv = random(rnd, 16), z = random(rnd, 37);
+        byte[] hmacKey = random(rnd, 70);
+        Files.writeString(dir.resolve("key"), hex(key) + "\n");
+        Files.writeString(dir.resolve("mac-key"), " \t" + hex(macKey).toUpperCase() + "\r\n\n");
+        Files.writeString(dir.resolve("iv"), hex(iv));
+        Files.writeString(dir.resolve("z"), hex(z) + "\n");
+        Files.writeString(dir.resolve("hmac-key"), hex(hmacKey) + "\n");
+        Files.writeString(dir.resolve("empty"), "\n");
+        byte[] plain = random(rnd, 100);
+        Files.write(dir.resolve("plain"), plain);
+        byte[] envelope = NativeTestSupport.seal(key, macKey, iv, plain);
+        Files.write(dir.resolve("envelope"), envelope);
+        String[] files = {"--key-file", "key", "--mac-key-file", "mac-key", "--iv-file", "iv"};
+
+        assertArrayEquals(envelope, zenthal(plain, with("seal", files)).expect(0, "seal with key files").stdout);
+        assertArrayEquals(envelope, zenthal(with("seal", new String[] {"--key-file", "key", "--mac-key",
+                hex(macKey), "--iv=" + hex(iv)}, "--in", "plain")).expect(0, "seal, files and hex").stdout);
+        byte[] ivLine = (hex(iv) + "\n").getBytes(StandardCharsets.US_ASCII);
+        assertArrayEquals(plain, zenthal(ivLine, with("open", new String[] {"--key-file", "key", "--mac-key-file",
+                "mac-key", "--iv-file", "-"}, "--in", "envelope")).expect(0, "open, IV on stdin").stdout);
+
+        Files.write(dir.resolve("msg"), plain);
+        byte[] hmacLine = (hex(hmacKey) + "\n").getBytes(StandardCharsets.US_ASCII);
+        String mac = hex(Sm3.hmac(hmacKey, plain));
+        assertEquals(mac + "  msg\n", zenthal("hmac", "--key-file", "hmac-key", "msg").expect(0, "hmac").out());
+        assertEquals(mac + "  msg\n", zenthal(hmacLine, "hmac", "--key-file", "-", "msg").expect(0, "hmac -").out());
+        assertEquals(hex(Sm3.hmac(new byte[0], plain)) + "  msg\n",
+                zenthal("hmac", "--key-file", "empty", "msg").expect(0, "hmac, empty key file").out());
+        assertEquals(hex(kdf(z, z.length, 20)) + "\n",
+                zenthal("kdf", "--z-file", "z", "--length", "20").expect(0, "kdf --z-file").out());
+        assertEquals(hex(kdf(z, z.length, 20)) + "\n", zenthal((hex(z) + "\n").getBytes(StandardCharsets.US_ASCII),
+                "kdf", "--z-file=-", "--length", "20").expect(0, "kdf --z-file=-").out());
+
+        Files.writeString(dir.resolve("odd"), hex(key).substring(1));
+        Files.writeString(dir.resolve("inner-space"), hex(key).substring(0, 8) + " " + hex(key).substring(8));
+        Files.writeString(dir.resolve("short"), hex(key).substring(2));
+        usageError("give --key or --key-file, not both", with("seal", files, "--key", hex(key)));
+        usageError("--key-file odd does not hold hex", with("seal", new String[] {"--key-file", "odd",
+                "--mac-key-file", "mac-key", "--iv-file", "iv"}, "--in", "plain"));
+        usageError("--iv-file inner-space does not hold hex", with("seal", new String[] {"--key-file", "key",
+                "--mac-key-file", "mac-key", "--iv-file", "inner-space"}, "--in", "plain"));
+        usageError("--mac-key-file must be 16 bytes (32 hex digits), not 15", with("open", new String[] {
+                "--key-file", "key", "--mac-key-file", "short", "--iv-file", "iv"}, "--in", "envelope"));
+        usageError("standard input can be read only once", with("seal", new String[] {"--key-file", "key",
+                "--mac-key-file", "mac-key", "--iv-file", "-"}));
+        usageError("standard input can be read only once", with("open", new String[] {"--key-file", "-",
+                "--mac-key-file", "-", "--iv-file", "iv"}, "--in", "envelope"));
+        usageError("standard input can be read only once", "hmac", "--key-file", "-");
+        usageError("missing --z (or --z-file)", "kdf", "--length", "5");
+        Result r = zenthal("hmac", "--key-file", "no-key", "msg").expect(ZenthalCli.EXIT_FAILED, "missing key file");
+        assertTrue(r.stderr.contains("no-key: no such file"), r.stderr);
+        assertEquals("", r.out());
+
+        String help = zenthal("seal", "--help").expect(0, "seal --help").out();
+        for (String option : new String[] {"--key-file", "--mac-key-file", "--iv-file"}) {
+            assertTrue(help.contains(option), option + " missing from seal --help");
+        }
+        assertTrue(help.contains("fresh IV for every"), "seal --help says nothing on the IV");
+        assertTrue(zenthal("hmac", "--help").out().contains("--key-file"), "hmac --help");
+        assertTrue(zenthal("kdf", "--help").out().contains("--z-file"), "kdf --help");
+    }
+
+    /**
+     * A file written by seal or open is replaced only when complete: a write
+     * cut short (here by the file size limit) leaves the old file and no
+     * temporary one, and exits 1. Plaintext is readable by its owner only,
+     * whatever the umask and the permissions of the file it replaces.
+     */
+    @Test
+    void outputFilesAreReplacedWholeAndPlaintextIsPrivate() throws Exception {
+        byte[] key = random(rnd, 16), macKey = random(rnd, 16), iv = random(rnd, 16);
+        String[] keys = {"--key", hex(key), "--mac-key", hex(macKey), "--iv", hex(iv)};
+        Path out = Files.createDirectory(dir.resolve("out"));
+        byte[] plain = random(rnd, 300);
+        Files.write(dir.resolve("envelope"), NativeTestSupport.seal(key, macKey, iv, plain));
+
+        boolean posix = Files.getFileStore(out).supportsFileAttributeView("posix");
+        Path opened = out.resolve("plain");
+        Files.writeString(opened, "old content, world-readable");
+        if (posix) Files.setPosixFilePermissions(opened, PosixFilePermissions.fromString("rw-rw-rw-"));
+        zenthal(with("open", keys, "--in", "envelope", "--out", "out/plain")).expect(0, "open over a file");
+        assertArrayEquals(plain, Files.readAllBytes(opened));
+        Path fresh = out.resolve("fresh");
+        zenthal(with("open", keys, "--in", "envelope", "--out", "out/fresh")).expect(0, "open to a new file");
+        assertArrayEquals(plain, Files.readAllBytes(fresh));
+        if (posix) {
+            assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(opened)));
+            assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(fresh)));
+        }
+        assertEquals(Set.of("plain", "fresh"), names(out));
+
+        // 4 MiB sealed under a 2 MiB limit on the size of files the tool may write.
+        byte[] big = random(rnd, 4 << 20);
+        Files.write(dir.resolve("big"), big);
+        Path sealed = out.resolve("sealed");
+        Files.writeString(sealed, "old envelope");
+        List<String> limited = new ArrayList<>(List.of("sh", "-c", "ulimit -f 4096 && exec \"$@\"", "sh"));
+        limited.addAll(java());
+        Result r = zenthalTo(limited, null, new byte[0], with("seal", keys, "--in", "big", "--out", "out/sealed"))
+                .expect(ZenthalCli.EXIT_FAILED, "seal beyond the file size limit");
+        assertTrue(r.stderr.contains("out/sealed"), r.stderr);
+        assertEquals("old envelope", Files.readString(sealed), "target changed by a failed write");
+        assertEquals(Set.of("plain", "fresh", "sealed"), names(out), "temporary file left behind");
+        zenthal(with("seal", keys, "--in", "big", "--out", "out/sealed")).expect(0, "seal without the limit");
+        assertArrayEquals(NativeTestSupport.seal(key, macKey, iv, big), Files.readAllBytes(sealed));
+        assertEquals(Set.of("plain", "fresh", "sealed"), names(out));
+    }
+
+    private static Set<String> names(Path folder) throws IOException {
+        try (var entries = Files.list(folder)) {
+            return entries.map(p -> p.getFileName().toString()).collect(java.util.stream.Collectors.toSet());
+        }
+    }
+
+    /** Results that cannot be written (a full disk, a closed pipe) are a failure, not a success. */
+    @Test
+    void unwritableStandardOutputFails() throws Exception {
+        Files.write(dir.resolve("data"), random(rnd, 1000));
+        String k = "00112233445566778899aabbccddeeff";
+        String[][] commands = {
+            {"sm3", "data"},
+            {"hmac", "--key", k, "data"},
+            {"kdf", "--z", k, "--length", "32"},
+            {"seal", "--key", k, "--mac-key", k.substring(2) + "00", "--iv", k, "--in", "data"},
+        };
+        ProcessBuilder.Redirect full = ProcessBuilder.Redirect.to(new File("/dev/full"));
+        for (String[] args : commands) {
+            String what = String.join(" ", args);
+            Result r = zenthalTo(java(), full, new byte[0], args).expect(ZenthalCli.EXIT_FAILED, what + " > /dev/full");
+            assertTrue(r.stderr.contains("cannot write to standard output"), what + ": " + r.stderr);
+        }
+        List<String> many = new ArrayList<>(List.of("sm3"));
+        for (int i = 0; i < 200; i++) many.add("data");
+        Result r = zenthalTo(java(), ProcessBuilder.Redirect.PIPE, new byte[0], many.toArray(new String[0]))
+                .expect(ZenthalCli.EXIT_FAILED, "sm3 into a closed pipe");
+        assertTrue(r.stderr.contains("cannot write to standard output"), r.stderr);
     }
 
     private static String[] with(String command, String[] keys, String... more) {
