@@ -186,7 +186,7 @@ std::atomic<const zenthal::Sm4Form *> g_form{nullptr};
 
 namespace zenthal {
 
-extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair};
+extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair, nullptr};
 
 const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "aesni-avx2", "sm4e", "neon", "table",
                                       nullptr};
@@ -218,8 +218,8 @@ bool sm4_use_form(const char *name) {
     return f != nullptr;
 }
 
-void sm4_lanes(Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
-               bool decb) {
+void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca,
+               const SM4_round_keys *kb, bool decb) {
     for (unsigned i = 0; i < 32; ++i) {
         const uint32_t a = ka->rk[deca ? 31 - i : i], b = kb->rk[decb ? 31 - i : i];
         out->a[i] = a;
@@ -229,6 +229,7 @@ void sm4_lanes(Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_rou
         out->v[i][2] = a;
         out->v[i][3] = b;
     }
+    if (f.prepare != nullptr) f.prepare(out);
 }
 
 void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,

@@ -132,7 +132,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) {
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_NEON = {"neon", schedule, blocks, pair};
+extern const Sm4Form SM4_FORM_NEON = {"neon", schedule, blocks, pair, nullptr};
 }
 
 #endif

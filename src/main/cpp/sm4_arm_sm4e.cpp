@@ -99,7 +99,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) {
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_SM4E = {"sm4e", schedule, blocks, pair};
+extern const Sm4Form SM4_FORM_SM4E = {"sm4e", schedule, blocks, pair, nullptr};
 }
 
 #endif

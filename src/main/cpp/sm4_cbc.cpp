@@ -129,7 +129,7 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     uint8_t chain[16], mac[16], work[16], last[16];
     f.set_key(key, &rk);
     f.set_key(mac_key, &mk);
-    sm4_lanes(&lanes, &rk, false, &mk, false);
+    sm4_lanes(f, &lanes, &rk, false, &mk, false);
     memcpy(chain, iv, 16);
     memcpy(mac, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
@@ -188,7 +188,7 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     uint8_t mac[16], p[16], d[16], spare[16], last[16];
     f.set_key(key, &rk);
     f.set_key(mac_key, &mk);
-    sm4_lanes(&lanes, &rk, true, &mk, false);
+    sm4_lanes(f, &lanes, &rk, true, &mk, false);
     memcpy(mac, iv, 16);
     memcpy(p, in, 16);
     memset(spare, 0, 16);
@@ -254,7 +254,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         Sm4Lanes lanes;
         uint8_t chain[16];
         f.set_key(key, &rk);
-        sm4_lanes(&lanes, &rk, false, &rk, false);
+        sm4_lanes(f, &lanes, &rk, false, &rk, false);
         memcpy(chain, iv, 16);
         for (uint32_t i = 0; i < n; ++i) {
             xor16(chain, chain, in + (size_t)16 * i);
@@ -326,7 +326,7 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
     const uint32_t r = len % 16;
 
     f.set_key(key, &rk);
-    sm4_lanes(&lanes, &rk, false, &rk, false);
+    sm4_lanes(f, &lanes, &rk, false, &rk, false);
     memcpy(chain, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
         xor16(chain, chain, in + (size_t)16 * i);

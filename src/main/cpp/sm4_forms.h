@@ -30,6 +30,9 @@ struct Sm4Lanes {
     alignas(16) uint32_t v[32][4];
     uint32_t a[32];
     uint32_t b[32];
+    // The keys of v in whatever form a form's `pair` wants them, made by
+    // its `prepare` when the record is built.
+    alignas(16) uint8_t prepared[32][16];
 };
 
 struct Sm4Form {
@@ -44,12 +47,14 @@ struct Sm4Form {
     // chain (CBC encryption, the MAC), or of two chains at once (sealing,
     // opening). The form with the shortest round latency serves these.
     void (*pair)(const Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]);
+    // Fills lanes->prepared; null for a form that needs nothing there.
+    void (*prepare)(Sm4Lanes *lanes);
 };
 
-// Builds the lane record: lane a under `ka` (deciphering if `deca`), lane b
-// under `kb` (deciphering if `decb`).
-void sm4_lanes(Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
-               bool decb);
+// Builds the lane record for form `f`: lane a under `ka` (deciphering if
+// `deca`), lane b under `kb` (deciphering if `decb`).
+void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca,
+               const SM4_round_keys *kb, bool decb);
 
 // The form chosen for this processor.
 const Sm4Form &sm4_form();

@@ -10,6 +10,7 @@
 // undefined register and then warn about it.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #include <immintrin.h>
@@ -47,7 +48,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) { set_key(key, rk); }
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", schedule, blocks, pair};
+extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", schedule, blocks, pair, nullptr};
 }
 
 #endif

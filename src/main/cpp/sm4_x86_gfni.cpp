@@ -35,7 +35,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) { set_key(key, rk); }
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", schedule, blocks, pair};
+extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", schedule, blocks, pair, nullptr};
 }
 
 #endif
