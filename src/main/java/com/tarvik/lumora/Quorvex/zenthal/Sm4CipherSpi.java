@@ -486,13 +486,16 @@ class Sm4CipherSpi extends CipherSpi {
             }
             src = new In(all, null, 0, produce);
         }
+        // What remains of the input becomes the partial block; it is taken
+        // first, as the output may overwrite it in place.
+        int rest = in.len - fromInput;
+        byte[] tail = new byte[BLOCK];
+        copyIn(in, fromInput, tail, 0, rest);
         Call c = blockCall(chain);
         nat(c.go(src, out), src, out, c);
         if (src.a != null && src.a != in.a) Arrays.fill(src.a, (byte) 0);
-        // What remains of the input becomes the partial block.
-        int rest = in.len - fromInput;
-        Arrays.fill(part, (byte) 0);
-        copyIn(in, fromInput, part, 0, rest);
+        System.arraycopy(tail, 0, part, 0, BLOCK);
+        Arrays.fill(tail, (byte) 0);
         partLen = rest;
         return produce;
     }
