@@ -9,5 +9,7 @@
 #define NATIVE_ERR_ARGUMENT (-8)      /* null array, negative size, length beyond its array,
                                          or an SM3 state array not 104 long */
 #define NATIVE_ERR_NO_MEMORY (-9)     /* scratch allocation failed or the VM returned no elements */
+#define NATIVE_ERR_OVERLAP (-10)      /* Sm4Native: output overlaps the input ahead of it in one
+                                         direct buffer; the caller copies the input first */
 
 #endif

@@ -7,7 +7,7 @@ import java.util.List;
 import java.util.Map;
 
 /**
- * A security provider named {@value #NAME} with three services:
+ * A security provider named {@value #NAME} with these services:
  *
  * <ul>
  *   <li>{@code MessageDigest} {@value #SM3} (also under its OID,
@@ -15,8 +15,31 @@ import java.util.Map;
  *   <li>{@code Mac} {@value #HMAC_SM3}: HMAC (RFC 2104) over SM3, with keys of
  *       any length;</li>
  *   <li>{@code SecureRandom} {@value #RDRAND}: random bytes straight from the
- *       processor's RDRAND instruction.</li>
+ *       processor's RDRAND instruction;</li>
+ *   <li>{@code Cipher} {@value #SM4} (GB/T 32907) in the transformations
+ *       {@code SM4/ECB/NoPadding}, {@code SM4/ECB/PKCS5Padding},
+ *       {@code SM4/CBC/NoPadding}, {@code SM4/CBC/PKCS5Padding} ({@code PKCS7Padding}
+ *       is an alias of both), {@code SM4/CTR/NoPadding} and {@code SM4/GCM/NoPadding}
+ *       (the SM4-GCM of RFC 8998), and plain {@code SM4}, which is ECB with
+ *       PKCS5Padding as the JDK's {@code AES} is; the mode OIDs
+ *       {@code 1.2.156.10197.1.104.1} (ECB), {@code .2} (CBC), {@code .7} (CTR)
+ *       and {@code .8} (GCM) name the NoPadding forms;</li>
+ *   <li>{@code KeyGenerator} {@value #SM4}: 16 random bytes;</li>
+ *   <li>{@code AlgorithmParameters} {@value #SM4} (the IV of CBC or CTR) and
+ *       {@code GCM} (IV and tag length).</li>
  * </ul>
+ *
+ * <pre>{@code
+ * Cipher c = Cipher.getInstance("SM4/GCM/NoPadding", zenthal);
+ * c.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(key, "SM4"), new GCMParameterSpec(128, iv));
+ * c.updateAAD(header);
+ * byte[] sealed = c.doFinal(plain);                    // ciphertext || 16-byte tag
+ * }</pre>
+ *
+ * <p>For new data use GCM, with a fresh IV (12 random bytes) for every message
+ * under a key: a repeated IV under one key gives away the XOR of two
+ * plaintexts and lets the tag be forged. The Cipher refuses to encrypt again
+ * with the key and IV it last used.
  *
  * <pre>{@code
  * Provider zenthal = new ZenthalProvider();
@@ -60,17 +83,62 @@ public final class ZenthalProvider extends Provider {
     /** The name of the HMAC-SM3 {@code Mac} algorithm. */
     public static final String HMAC_SM3 = "HmacSM3";
 
+    /** The name of the SM4 {@code Cipher}, {@code KeyGenerator} and {@code AlgorithmParameters}. */
+    public static final String SM4 = "SM4";
+
     private static final String SM3_OID = "1.2.156.10197.1.401";
+    private static final String SM4_OID = "1.2.156.10197.1.104";
 
     /** Creates the provider; the native library is not touched until a service is requested. */
     public ZenthalProvider() {
         super(NAME, BuildInfo.version(),
-                "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor)");
+                "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor, "
+                        + "Cipher SM4 in ECB, CBC, CTR and GCM)");
         putService(new Service(this, "SecureRandom", RDRAND, RdrandSecureRandomSpi.class.getName(), null,
                 Map.of("ThreadSafe", "true")));
         putService(new Native(this, "MessageDigest", SM3, Sm3MessageDigestSpi.class.getName(),
                 List.of(SM3_OID, "OID." + SM3_OID)));
         putService(new Native(this, "Mac", HMAC_SM3, HmacSm3Spi.class.getName(), null));
+        putCiphers();
+        putService(new Native(this, "KeyGenerator", SM4, Sm4KeyGeneratorSpi.class.getName(),
+                List.of(SM4_OID, "OID." + SM4_OID)));
+        putService(new Native(this, "AlgorithmParameters", SM4, Sm4ParametersSpi.Iv.class.getName(),
+                List.of(SM4_OID, "OID." + SM4_OID)));
+        putService(new Native(this, "AlgorithmParameters", "GCM", Sm4ParametersSpi.Gcm.class.getName(),
+                List.of("SM4GCM", "SM4-GCM", SM4_OID + ".8", "OID." + SM4_OID + ".8")));
+    }
+
+    // Each transformation is registered by its full name, so that
+    // Cipher.getInstance finds it without setMode/setPadding; "SM4" alone is
+    // ECB with PKCS5Padding, as the JDK's "AES" is. The mode OIDs of GM/T 0006
+    // name the NoPadding forms, as the JDK's AES OIDs do.
+    private void putCiphers() {
+        String cbc = SM4_OID + ".2";
+        String ecb = SM4_OID + ".1";
+        String ctr = SM4_OID + ".7";
+        String gcm = SM4_OID + ".8";
+        putCipher("SM4", List.of(SM4_OID, "OID." + SM4_OID));
+        putCipher("SM4/ECB/NoPadding", List.of(ecb, "OID." + ecb));
+        putCipher("SM4/ECB/PKCS5Padding", List.of("SM4/ECB/PKCS7Padding"));
+        putCipher("SM4/CBC/NoPadding", List.of(cbc, "OID." + cbc));
+        putCipher("SM4/CBC/PKCS5Padding", List.of("SM4/CBC/PKCS7Padding"));
+        putCipher("SM4/CTR/NoPadding", List.of(ctr, "OID." + ctr));
+        putCipher("SM4/GCM/NoPadding", List.of(gcm, "OID." + gcm));
+    }
+
+    private void putCipher(String transformation, List<String> aliases) {
+        putService(new Native(this, "Cipher", transformation, Sm4CipherSpi.class.getName(), aliases,
+                transformation.equals("SM4")
+                        ? Map.of("SupportedModes", "ECB|CBC|CTR|GCM", "SupportedPaddings", "NOPADDING|PKCS5PADDING|PKCS7PADDING",
+                                "SupportedKeyFormats", "RAW")
+                        : Map.of("SupportedKeyFormats", "RAW")));
+    }
+
+    private static Sm4CipherSpi cipher(String transformation) throws NoSuchAlgorithmException {
+        if (transformation.equals("SM4")) return new Sm4CipherSpi();
+        String[] parts = transformation.split("/");
+        if (parts.length != 3) throw new NoSuchAlgorithmException(transformation);
+        return new Sm4CipherSpi(Sm4CipherSpi.Mode.valueOf(parts[1]), parts[2].equals("PKCS5Padding"));
     }
 
     /**
@@ -79,7 +147,12 @@ public final class ZenthalProvider extends Provider {
      */
     private static final class Native extends Service {
         Native(Provider provider, String type, String algorithm, String className, List<String> aliases) {
-            super(provider, type, algorithm, className, aliases, null);
+            this(provider, type, algorithm, className, aliases, null);
+        }
+
+        Native(Provider provider, String type, String algorithm, String className, List<String> aliases,
+                Map<String, String> attributes) {
+            super(provider, type, algorithm, className, aliases, attributes);
         }
 
         @Override
@@ -93,6 +166,12 @@ public final class ZenthalProvider extends Provider {
                         return new Sm3MessageDigestSpi();
                     case "Mac":
                         return new HmacSm3Spi();
+                    case "KeyGenerator":
+                        return new Sm4KeyGeneratorSpi();
+                    case "AlgorithmParameters":
+                        return getAlgorithm().equals("GCM") ? new Sm4ParametersSpi.Gcm() : new Sm4ParametersSpi.Iv();
+                    case "Cipher":
+                        return cipher(getAlgorithm());
                     default:
                         throw new NoSuchAlgorithmException(getType() + "." + getAlgorithm());
                 }

@@ -1,0 +1,29 @@
+// GHASH, the universal hash of GCM: X <- (X ^ B) * H in GF(2^128) for each
+// 16-byte block B, with X, H and B in GCM's own bit order (the first bit of
+// byte 0 is the coefficient of x^0). Internal to the library.
+//
+// Three forms with one signature: a portable one (shifts and masks, no table
+// and no branch on the data), one on PCLMULQDQ for x86-64 and one on PMULL
+// for aarch64. The first call picks the fastest the processor offers.
+#ifndef ZENTHAL_GHASH_H
+#define ZENTHAL_GHASH_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zenthal {
+
+using GhashFn = void (*)(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+
+// The form this processor runs.
+void ghash_blocks(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+
+// Each form by name, for the tests; a form is null where it is not built or
+// the processor lacks its instructions.
+void ghash_portable(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+GhashFn ghash_clmul_form();  // x86-64 with PCLMULQDQ and SSSE3
+GhashFn ghash_pmull_form();  // aarch64 with PMULL
+
+}  // namespace zenthal
+
+#endif

@@ -1,0 +1,79 @@
+// GHASH on PCLMULQDQ (x86-64). Compiled with a target attribute, chosen at
+// run time only where CPUID reports PCLMULQDQ and SSSE3.
+//
+// GCM numbers the bits of a byte from the top; the carry-less multiplier
+// numbers them from the bottom. Reversing the bits of every byte (PSHUFB on
+// nibbles, no memory lookup) turns a block loaded little-endian into the
+// plain polynomial with bit k the coefficient of x^k, so the product is an
+// ordinary carry-less multiplication, reduced with x^128 = x^7 + x^2 + x + 1
+// (0x87). X and H stay in that order across the blocks of one call.
+#include "ghash.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
+#include <immintrin.h>
+
+namespace zenthal {
+namespace {
+
+#define ZENTHAL_CLMUL __attribute__((target("pclmul,ssse3,sse2")))
+
+ZENTHAL_CLMUL inline __m128i reverse_bits(__m128i v) {
+    const __m128i lo_table = _mm_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5,
+                                           0xD, 0x3, 0xB, 0x7, 0xF);
+    const __m128i hi_table = _mm_slli_epi16(lo_table, 4);
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i lo = _mm_and_si128(v, nibble);
+    const __m128i hi = _mm_and_si128(_mm_srli_epi16(v, 4), nibble);
+    return _mm_or_si128(_mm_shuffle_epi8(hi_table, lo), _mm_shuffle_epi8(lo_table, hi));
+}
+
+// a * b mod x^128 + x^7 + x^2 + x + 1, plain bit order.
+ZENTHAL_CLMUL inline __m128i gf_mul(__m128i a, __m128i b) {
+    const __m128i lo = _mm_clmulepi64_si128(a, b, 0x00);
+    const __m128i hi = _mm_clmulepi64_si128(a, b, 0x11);
+    const __m128i mid =
+        _mm_xor_si128(_mm_clmulepi64_si128(a, b, 0x01), _mm_clmulepi64_si128(a, b, 0x10));
+    const __m128i p_lo = _mm_xor_si128(lo, _mm_slli_si128(mid, 8));
+    const __m128i p_hi = _mm_xor_si128(hi, _mm_srli_si128(mid, 8));
+    // p_hi * x^128 = p_hi * 0x87: the high word's product spills at most 7
+    // bits past x^128, which fold once more.
+    const __m128i r = _mm_set_epi64x(0, 0x87);
+    const __m128i t = _mm_clmulepi64_si128(p_hi, r, 0x01);
+    const __m128i u = _mm_clmulepi64_si128(p_hi, r, 0x00);
+    const __m128i v = _mm_clmulepi64_si128(t, r, 0x01);
+    return _mm_xor_si128(_mm_xor_si128(p_lo, u), _mm_xor_si128(_mm_slli_si128(t, 8), v));
+}
+
+ZENTHAL_CLMUL void ghash_clmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in,
+                               std::size_t nblocks) {
+    const __m128i hk = reverse_bits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(h)));
+    __m128i acc = reverse_bits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(x)));
+    for (std::size_t b = 0; b < nblocks; ++b) {
+        const __m128i block =
+            reverse_bits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 16 * b)));
+        acc = gf_mul(_mm_xor_si128(acc, block), hk);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(x), reverse_bits(acc));
+}
+
+#undef ZENTHAL_CLMUL
+
+}  // namespace
+
+GhashFn ghash_clmul_form() {
+    unsigned eax, ebx, ecx, edx;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return nullptr;
+    const unsigned need = (1u << 1) | (1u << 9);  // PCLMULQDQ, SSSE3
+    return (ecx & need) == need ? ghash_clmul : nullptr;
+}
+
+}  // namespace zenthal
+
+#else
+
+namespace zenthal {
+GhashFn ghash_clmul_form() { return nullptr; }
+}  // namespace zenthal
+
+#endif
