@@ -8,6 +8,9 @@
 //    capacity of exactly the plaintext length.
 //  - Lengths whose padded size does not fit in 32 bits are refused before
 //    anything is read.
+//  - The JCA Cipher's engine: ECB, CBC and CTR over the same bytes, fed in
+//    two pieces cut where the input says, equal OpenSSL; GCM's tag is the
+//    same fed in pieces or whole, and every GHASH form equals the portable.
 // Each input runs in every form of the block transform the processor offers.
 //
 // Input: [key 16] [iv 16] [flag selector] [decrypt capacity 16-bit]
@@ -22,7 +25,9 @@
 #include <vector>
 
 #include "sm4_cbc.h"
+#include "ghash.h"
 #include "sm4_forms.h"
+#include "sm4_modes.h"
 #include "fuzz_util.h"
 
 namespace {
@@ -134,6 +139,62 @@ void check_oversized(int32_t flag, const uint8_t key[16], const uint8_t iv[16], 
 
 } // namespace
 
+void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len,
+                 size_t cut) {
+    SM4_round_keys rk;
+    SM4_set_key(key, &rk);
+    const size_t whole = len / 16;
+    const size_t cut_blocks = whole ? cut % (whole + 1) : 0;
+    Bytes want, got(len + 1, 0x5a);
+    // ECB and CBC, whole blocks, in two calls.
+    for (int decrypt = 0; decrypt < 2; ++decrypt) {
+        fuzz::openssl_sm4("SM4-ECB", !decrypt, false, key, iv, in, 16 * whole, &want);
+        zenthal::sm4_ecb(&rk, decrypt, in, got.data(), cut_blocks);
+        zenthal::sm4_ecb(&rk, decrypt, in + 16 * cut_blocks, got.data() + 16 * cut_blocks, whole - cut_blocks);
+        CHECK(std::memcmp(got.data(), want.data(), 16 * whole) == 0);
+        fuzz::openssl_sm4("SM4-CBC", !decrypt, false, key, iv, in, 16 * whole, &want);
+        uint8_t chain[16];
+        std::memcpy(chain, iv, 16);
+        zenthal::sm4_cbc(&rk, decrypt, chain, in, got.data(), cut_blocks);
+        zenthal::sm4_cbc(&rk, decrypt, chain, in + 16 * cut_blocks, got.data() + 16 * cut_blocks,
+                         whole - cut_blocks);
+        CHECK(std::memcmp(got.data(), want.data(), 16 * whole) == 0);
+    }
+    // CTR, any length, cut anywhere.
+    const size_t at = len ? cut % (len + 1) : 0;
+    fuzz::openssl_sm4("SM4-CTR", true, false, key, iv, in, len, &want);
+    uint8_t ctr[16], ks[16];
+    uint32_t pos = 0;
+    std::memcpy(ctr, iv, 16);
+    zenthal::sm4_ctr(&rk, true, ctr, ks, &pos, in, got.data(), at);
+    zenthal::sm4_ctr(&rk, true, ctr, ks, &pos, in + at, got.data() + at, len - at);
+    CHECK(std::memcmp(got.data(), want.data(), len) == 0);
+    CHECK(got[len] == 0x5a);
+    // GCM: the same tag whether AAD and ciphertext are hashed whole or in pieces.
+    uint8_t tags[2][16];
+    for (int pieces = 0; pieces < 2; ++pieces) {
+        zenthal::Sm4GcmState st;
+        zenthal::sm4_gcm_start(&rk, &st);
+        zenthal::sm4_gcm_iv12(&st, iv);
+        const size_t aad = at / 2, c = pieces ? (len - aad) / 3 : len - aad;
+        zenthal::sm4_gcm_aad(&st, in, pieces ? aad / 2 : aad);
+        if (pieces) zenthal::sm4_gcm_aad(&st, in + aad / 2, aad - aad / 2);
+        zenthal::sm4_gcm_hash(&st, in + aad, c);
+        zenthal::sm4_gcm_hash(&st, in + aad + c, len - aad - c);
+        zenthal::sm4_gcm_tag(&rk, &st, tags[pieces]);
+    }
+    CHECK(std::memcmp(tags[0], tags[1], 16) == 0);
+    uint8_t x0[16] = {0}, x1[16] = {0};
+    const uint8_t *h = iv;
+    zenthal::ghash_portable(x0, h, in, whole);
+    for (zenthal::GhashFn g : {zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
+        if (g == nullptr) continue;
+        std::memset(x1, 0, 16);
+        g(x1, h, in, whole);
+        CHECK(std::memcmp(x0, x1, 16) == 0);
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Reader r{data, size};
     uint8_t key[16], iv[16];
@@ -155,6 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         check_decrypt(key, iv, in, len, pick_capacity(dec_sel, len));
         check_encrypt(encrypt_flag(flag_sel), key, iv, in, len, pick_capacity(enc_sel, len));
         check_oversized(encrypt_flag(flag_sel >> 2), key, iv, flag_sel >> 4);
+        check_modes(key, iv, in, len, static_cast<size_t>(dec_sel) << 8 | enc_sel);
     }
 
     // Key and IV are only read.

@@ -81,9 +81,10 @@ namespace fuzz {
 
 // OpenSSL SM4-CBC in one pass. Returns false only when the padded
 // decryption rejects the padding.
-inline bool openssl_cbc(bool encrypt, bool pad, const uint8_t key[16], const uint8_t iv[16],
-                        const uint8_t *in, size_t len, Bytes *out) {
-    static EVP_CIPHER *cipher = EVP_CIPHER_fetch(nullptr, "SM4-CBC", nullptr);
+// OpenSSL's SM4 in `mode` ("SM4-CBC", "SM4-ECB", "SM4-CTR").
+inline bool openssl_sm4(const char *mode, bool encrypt, bool pad, const uint8_t key[16],
+                        const uint8_t iv[16], const uint8_t *in, size_t len, Bytes *out) {
+    EVP_CIPHER *cipher = EVP_CIPHER_fetch(nullptr, mode, nullptr);
     static EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     CHECK(cipher != nullptr && ctx != nullptr);
     out->assign(len + 32, 0);
@@ -94,7 +95,13 @@ inline bool openssl_cbc(bool encrypt, bool pad, const uint8_t key[16], const uin
     const bool ok = EVP_CipherFinal_ex(ctx, out->data() + n, &fin) == 1;
     CHECK(ok || (!encrypt && pad));
     out->resize(ok ? static_cast<size_t>(n + fin) : static_cast<size_t>(n));
+    EVP_CIPHER_free(cipher);
     return ok;
+}
+
+inline bool openssl_cbc(bool encrypt, bool pad, const uint8_t key[16], const uint8_t iv[16],
+                        const uint8_t *in, size_t len, Bytes *out) {
+    return openssl_sm4("SM4-CBC", encrypt, pad, key, iv, in, len, out);
 }
 
 }  // namespace fuzz
