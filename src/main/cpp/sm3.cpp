@@ -251,6 +251,9 @@ CompressFn choose_compress() {
 #if ZENTHAL_SM3_AVX512
     if (zenthal::sm3_avx512_usable()) return zenthal::sm3_compress_avx512;
 #endif
+#if ZENTHAL_SM3_ARM_CE
+    if (zenthal::sm3_arm_ce_usable()) return zenthal::sm3_compress_arm_ce;
+#endif
     return zenthal::sm3_compress_portable;
 }
 

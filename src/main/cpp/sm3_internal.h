@@ -14,6 +14,12 @@
 #define ZENTHAL_SM3_AVX512 0
 #endif
 
+#if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))
+#define ZENTHAL_SM3_ARM_CE 1
+#else
+#define ZENTHAL_SM3_ARM_CE 0
+#endif
+
 namespace zenthal {
 
 // state <- CF(... CF(state, block 0) ..., block n-1) for the n 64-byte
@@ -25,6 +31,13 @@ void sm3_compress_portable(uint32_t state[8], const uint8_t *blocks, std::size_t
 // when sm3_avx512_usable() says so.
 void sm3_compress_avx512(uint32_t state[8], const uint8_t *blocks, std::size_t n);
 bool sm3_avx512_usable();
+#endif
+
+#if ZENTHAL_SM3_ARM_CE
+// The same, for aarch64 processors with the SM3 instructions; call only
+// when sm3_arm_ce_usable() says so.
+void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n);
+bool sm3_arm_ce_usable();
 #endif
 
 }  // namespace zenthal

@@ -122,6 +122,9 @@ TEST(Sm3, EveryCompressionFormMatchesOpenSsl) {
 #if ZENTHAL_SM3_AVX512
     if (zenthal::sm3_avx512_usable()) forms.push_back({"avx512", zenthal::sm3_compress_avx512});
 #endif
+#if ZENTHAL_SM3_ARM_CE
+    if (zenthal::sm3_arm_ce_usable()) forms.push_back({"arm-ce", zenthal::sm3_compress_arm_ce});
+#endif
     std::mt19937_64 rng(6);
     for (const auto &form : forms) {
         for (int i = 0; i < 300; ++i) {
