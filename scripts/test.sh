@@ -4,13 +4,14 @@
 #   2. each fuzz target for FUZZ_SECONDS (default 60) on its seed corpus;
 #   3. the release build: C++ unit tests, bridge, exports, C headers, JUnit
 #      (on JDK 17, on JDK 25 when there is one, and on the arm64 JDK under
-#      qemu-aarch64);
+#      qemu-aarch64), and the Maven consumer project against maven-repo/;
 #   4. the linux-aarch64 library's C++ tests under qemu-aarch64 -cpu max,
 #      and its SM3 and SM4 tests again as a Cortex-A72 (no SM3/SM4
 #      instructions).
 # Installs what a fresh Debian machine lacks for these (JUnit 5, Bouncy
-# Castle, clang's fuzzer runtime, the aarch64 cross compiler, qemu-user and
-# Debian's arm64 GoogleTest, OpenSSL and JDK) when run as root.
+# Castle, clang's fuzzer runtime, the aarch64 cross compiler, qemu-user,
+# Debian's arm64 GoogleTest, OpenSSL and JDK, Maven and its plugins) when run
+# as root.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,15 @@ command -v openssl >/dev/null || need="$need openssl"
 { command -v valgrind >/dev/null && [ -f /usr/include/valgrind/memcheck.h ]; } || need="$need valgrind"
 command -v aarch64-linux-gnu-g++ >/dev/null || need="$need g++-aarch64-linux-gnu"
 command -v qemu-aarch64 >/dev/null || need="$need qemu-user"
+# The Maven consumer project builds offline from Debian's repository of
+# plugins, at the versions its POM pins.
+command -v mvn >/dev/null || need="$need maven"
+plugins=/usr/share/maven-repo/org/apache/maven/plugins
+[ -d $plugins/maven-compiler-plugin/3.10.1 ] || need="$need libmaven-compiler-plugin-java"
+[ -d $plugins/maven-resources-plugin/3.3.0 ] || need="$need libmaven-resources-plugin-java"
+[ -d $plugins/maven-surefire-plugin/2.22.3 ] || need="$need libsurefire-java"
+[ -d $plugins/maven-jar-plugin/3.3.0 ] || need="$need libmaven-jar-plugin-java"
+[ -d $plugins/maven-install-plugin/3.1.0 ] || need="$need libmaven-install-plugin-java"
 # Multiarch packages must have the same version in both architectures, so
 # the arm64 JDK and OpenSSL come with their amd64 halves in one transaction:
 # apt then upgrades the host's JDK and libssl in step instead of refusing.
