@@ -184,9 +184,9 @@ void sm4_gcm_iv_end(Sm4GcmState *st, uint64_t iv_len) {
     increment(st->ctr, false);
 }
 
-void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
-    std::size_t r = static_cast<std::size_t>(st->aad_len % 16);
-    st->aad_len += len;
+// Hashes len bytes into the accumulator, `r` of them already waiting in
+// st->part: top up the partial block, take whole blocks, keep the tail.
+static void absorb(Sm4GcmState *st, std::size_t r, const uint8_t *in, std::size_t len) {
     if (r != 0) {
         std::size_t n = 16 - r;
         if (n > len) n = len;
@@ -200,22 +200,18 @@ void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
     std::memcpy(st->part, in + (len & ~static_cast<std::size_t>(15)), len % 16);
 }
 
+void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
+    const std::size_t r = static_cast<std::size_t>(st->aad_len % 16);
+    st->aad_len += len;
+    absorb(st, r, in, len);
+}
+
 void sm4_gcm_hash(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
     if (len == 0) return;
     close_aad(st);
-    std::size_t r = static_cast<std::size_t>(st->ct_len % 16);
+    const std::size_t r = static_cast<std::size_t>(st->ct_len % 16);
     st->ct_len += len;
-    if (r != 0) {
-        std::size_t n = 16 - r;
-        if (n > len) n = len;
-        std::memcpy(st->part + r, in, n);
-        in += n;
-        len -= n;
-        if (r + n < 16) return;
-        ghash_blocks(st->x, st->h, st->part, 1);
-    }
-    ghash_blocks(st->x, st->h, in, len / 16);
-    std::memcpy(st->part, in + (len & ~static_cast<std::size_t>(15)), len % 16);
+    absorb(st, r, in, len);
 }
 
 void sm4_gcm_tag(const SM4_round_keys *rk, Sm4GcmState *st, uint8_t tag[16]) {

@@ -11,13 +11,6 @@
 
 namespace {
 
-template <int N>
-inline __m128i rotl(__m128i x) { return _mm_or_si128(_mm_slli_epi32(x, N), _mm_srli_epi32(x, 32 - N)); }
-template <int N>
-inline __m256i rotl(__m256i x) {
-    return _mm256_or_si256(_mm256_slli_epi32(x, N), _mm256_srli_epi32(x, 32 - N));
-}
-
 inline __m128i table(const uint8_t *t) { return _mm_load_si128(reinterpret_cast<const __m128i *>(t)); }
 
 // An affine map on every byte, as two nibble lookups in registers.
@@ -70,10 +63,6 @@ inline __m256i sbox(__m256i x) {
 #include "sm4_x86_body.h"
 
 namespace {
-
-void blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n, bool decrypt) {
-    crypt_blocks<__m256i>(rk, in, out, n, decrypt);
-}
 
 // The serial step, at the shortest latency this form has: the shortened
 // round of sm4_sbox_consts.h, in which AESENCLAST, the nibble lookups of F,
@@ -152,11 +141,7 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
             w0 = _mm_xor_si128(_mm_xor_si128(w0, K), _mm_xor_si128(f01, f23));
         }
     };
-#if defined(__clang__)
-#pragma unroll
-#else
-#pragma GCC unroll 8
-#endif
+    SM4_X86_UNROLL
     for (int i = 0; i < 32; i += 4) {
         round(y0, y2, y3, i);
         round(y1, y3, y0, i + 1);
@@ -173,12 +158,10 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(b), _mm_shuffle_epi8(x1, bs));
 }
 
-void schedule(const uint8_t key[16], SM4_round_keys *rk) { set_key(key, rk); }
-
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", schedule, blocks, pair, prepare};
+extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, crypt_blocks<__m256i>, pair, prepare};
 }
 
 #endif

@@ -35,20 +35,8 @@ inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ter
 
 #include "sm4_x86_body.h"
 
-namespace {
-
-void blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n, bool decrypt) {
-    crypt_blocks<__m512i>(rk, in, out, n, decrypt);
-}
-
-void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) { crypt_pair(lanes, a, b); }
-
-void schedule(const uint8_t key[16], SM4_round_keys *rk) { set_key(key, rk); }
-
-}  // namespace
-
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", schedule, blocks, pair, nullptr};
+extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, crypt_blocks<__m512i>, crypt_pair, nullptr};
 }
 
 #endif

@@ -2,9 +2,8 @@
 // included by each form's source, which defines first, for every register
 // type it uses:
 //   sbox(x)  the SM4 S-box on every byte of x, without a memory access;
-//   rotl<n>(x), a rotation of every 32-bit lane;
-//   and, where AVX-512VL offers it, ternlog_xor3(a, b, c) with
-//   SM4_X86_TERNLOG defined.
+//   and, where AVX-512VL offers them, rotl<n>(x) and ternlog_xor3(a, b, c)
+//   with SM4_X86_TERNLOG defined (else rotl is the shifts below).
 // Everything here has internal linkage: each form's source is compiled with
 // its own instruction-set flags, and nothing of it may be shared with code
 // that runs on processors without them.
@@ -80,6 +79,23 @@ inline void transpose(__m512i &a, __m512i &b, __m512i &c, __m512i &d) {
 }
 #endif
 
+#ifndef SM4_X86_TERNLOG
+// A rotation of every 32-bit lane, as two shifts.
+template <int N>
+inline __m128i rotl(__m128i x) { return _mm_or_si128(_mm_slli_epi32(x, N), _mm_srli_epi32(x, 32 - N)); }
+template <int N>
+inline __m256i rotl(__m256i x) {
+    return _mm256_or_si256(_mm256_slli_epi32(x, N), _mm256_srli_epi32(x, 32 - N));
+}
+#endif
+
+// The rounds are unrolled whole: their keys then come from fixed offsets.
+#if defined(__clang__)
+#define SM4_X86_UNROLL _Pragma("unroll")
+#else
+#define SM4_X86_UNROLL _Pragma("GCC unroll 8")
+#endif
+
 // Byte shuffles within each 32-bit lane: big-endian words to integers and
 // back, and rotations by whole bytes.
 inline __m128i idx_bswap() { return _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12); }
@@ -105,11 +121,7 @@ inline R linear(R b) {
 // lane. On return x0..x3 hold X35, X34, X33, X32, the output words.
 template <class R, class Key>
 inline void rounds(R &x0, R &x1, R &x2, R &x3, Key key) {
-#if defined(__clang__)
-#pragma unroll
-#else
-#pragma GCC unroll 8
-#endif
+    SM4_X86_UNROLL
     for (int i = 0; i < 32; i += 4) {
         x0 = vxor(x0, linear(sbox(vxor(vxor(x1, x2), vxor(x3, key(i))))));
         x1 = vxor(x1, linear(sbox(vxor(vxor(x2, x3), vxor(x0, key(i + 1))))));
