@@ -5,12 +5,13 @@
 # directory that compiles these sources calls zenthal_sm4_sources.
 function(zenthal_sm4_sources out src)
   set(_files "${src}/sm4.cpp" "${src}/sm4_cbc.cpp" "${src}/sm4_modes.cpp" "${src}/ghash.cpp"
-             "${src}/ghash_x86.cpp" "${src}/ghash_arm.cpp" "${src}/sm4_x86_aesni.cpp"
+             "${src}/ghash_x86.cpp" "${src}/ghash_arm.cpp" "${src}/sm4_x86_aesni.cpp" "${src}/sm4_x86_vaes.cpp"
              "${src}/sm4_x86_gfni.cpp" "${src}/sm4_x86_avx512.cpp" "${src}/sm4_arm_neon.cpp"
              "${src}/sm4_arm_sm4e.cpp")
   string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" _cpu)
   if(_cpu MATCHES "^(x86_64|amd64)$" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     set_source_files_properties("${src}/sm4_x86_aesni.cpp" PROPERTIES COMPILE_OPTIONS "-mavx2;-maes")
+    set_source_files_properties("${src}/sm4_x86_vaes.cpp" PROPERTIES COMPILE_OPTIONS "-mavx2;-maes;-mvaes")
     set_source_files_properties("${src}/sm4_x86_gfni.cpp" PROPERTIES COMPILE_OPTIONS "-mavx2;-mgfni")
     set_source_files_properties("${src}/sm4_x86_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mavx512bw;-mavx512vl;-mgfni")

@@ -134,7 +134,7 @@ echo "== timing of opening (dudect-style t-test between failure classes)"
 if [ "$timing" = yes ]; then
   # The form the library chooses, then every other form the processor has.
   nice "$build/bench/zenthal_timing" --measurements="$timing_n" --markdown="$work/timing.md"
-  for form in gfni-avx512 gfni-avx2 aesni-avx2 table; do
+  for form in gfni-avx512 gfni-avx2 vaes-avx2 aesni-avx2 table; do
     rc=0
     nice "$build/bench/zenthal_timing" --measurements="$timing_n" --form="$form" \
       --markdown="$work/timing-$form.md" 2>/dev/null || rc=$?

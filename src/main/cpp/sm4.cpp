@@ -137,6 +137,7 @@ bool x86_offers(const zenthal::Sm4Form *form) {
     const bool avx2 = (f.xcr0 & 0x6u) == 0x6u && (f.c1 & (1u << 28)) && (f.b7 & (1u << 5));
     const bool gfni = (f.c7 & (1u << 8)) != 0;
     if (form == &zenthal::SM4_FORM_AESNI_AVX2) return avx2 && (f.c1 & (1u << 25));
+    if (form == &zenthal::SM4_FORM_VAES_AVX2) return avx2 && (f.c1 & (1u << 25)) && (f.c7 & (1u << 9));
     if (form == &zenthal::SM4_FORM_GFNI_AVX2) return avx2 && gfni;
     /* AVX512F, AVX512BW, AVX512VL, and the OS saving the opmask and upper
      * ZMM state (XCR0 bits 5-7). */
@@ -159,7 +160,8 @@ bool arm_offers(const zenthal::Sm4Form *form) {
 /* Best first. */
 const zenthal::Sm4Form *const FORMS[] = {
 #if defined(ZENTHAL_SM4_X86)
-    &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2, &zenthal::SM4_FORM_AESNI_AVX2,
+    &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2, &zenthal::SM4_FORM_VAES_AVX2,
+    &zenthal::SM4_FORM_AESNI_AVX2,
 #endif
 #if defined(ZENTHAL_SM4_ARM)
     &zenthal::SM4_FORM_SM4E, &zenthal::SM4_FORM_NEON,
@@ -188,8 +190,8 @@ namespace zenthal {
 
 extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair, nullptr};
 
-const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "aesni-avx2", "sm4e", "neon", "table",
-                                      nullptr};
+const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "vaes-avx2", "aesni-avx2",
+                                      "sm4e", "neon", "table", nullptr};
 
 const Sm4Form &sm4_form() {
     const Sm4Form *f = g_form.load(std::memory_order_relaxed);

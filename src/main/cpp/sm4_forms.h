@@ -7,6 +7,7 @@
 // without a memory access that depends on key or data:
 //   gfni-avx512  x86-64 GFNI + AVX-512 (16 blocks per register)
 //   gfni-avx2    x86-64 GFNI + AVX2 (8 blocks per register)
+//   vaes-avx2    x86-64 VAES + AVX2: the S-box through 256-bit AESENCLAST
 //   aesni-avx2   x86-64 AES-NI + AVX2: the S-box through AESENCLAST
 //   sm4e         aarch64 SM4 instructions (SM4E, SM4EKEY)
 //   neon         aarch64 NEON: TBL over the S-box held in 16 registers
@@ -86,6 +87,7 @@ extern const Sm4Form SM4_FORM_TABLE;
 #define ZENTHAL_SM4_X86 1
 extern const Sm4Form SM4_FORM_GFNI_AVX512;
 extern const Sm4Form SM4_FORM_GFNI_AVX2;
+extern const Sm4Form SM4_FORM_VAES_AVX2;
 extern const Sm4Form SM4_FORM_AESNI_AVX2;
 #endif
 #if defined(__aarch64__) && defined(__linux__) && (defined(__GNUC__) || defined(__clang__))

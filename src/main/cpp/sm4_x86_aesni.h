@@ -1,0 +1,169 @@
+// The SM4 forms on AES-NI: the S-box through AESENCLAST, on eight blocks
+// per 256-bit register, and the serial step as a shortened round. Included
+// by sm4_x86_aesni.cpp (-mavx2 -maes: each 256-bit AESENCLAST as two 128-bit
+// ones) and sm4_x86_vaes.cpp (-mavx2 -maes -mvaes: one instruction); the
+// two differ in nothing else. Everything here has internal linkage.
+#ifndef ZENTHAL_SM4_X86_AESNI_H
+#define ZENTHAL_SM4_X86_AESNI_H
+
+#include <immintrin.h>
+
+#include "sm4_forms.h"
+#include "sm4_sbox_consts.h"
+
+namespace {
+
+inline __m128i table(const uint8_t *t) { return _mm_load_si128(reinterpret_cast<const __m128i *>(t)); }
+
+// An affine map on every byte, as two nibble lookups in registers.
+template <class R>
+inline R affine(R x, const uint8_t *lo, const uint8_t *hi);
+
+template <>
+inline __m128i affine(__m128i x, const uint8_t *lo, const uint8_t *hi) {
+    const __m128i m = _mm_set1_epi8(0x0F);
+    return _mm_xor_si128(_mm_shuffle_epi8(table(lo), _mm_and_si128(x, m)),
+                         _mm_shuffle_epi8(table(hi), _mm_and_si128(_mm_srli_epi16(x, 4), m)));
+}
+
+template <>
+inline __m256i affine(__m256i x, const uint8_t *lo, const uint8_t *hi) {
+    const __m256i m = _mm256_set1_epi8(0x0F);
+    const __m256i l = _mm256_broadcastsi128_si256(table(lo)), h = _mm256_broadcastsi128_si256(table(hi));
+    return _mm256_xor_si256(_mm256_shuffle_epi8(l, _mm256_and_si256(x, m)),
+                            _mm256_shuffle_epi8(h, _mm256_and_si256(_mm256_srli_epi16(x, 4), m)));
+}
+
+// AESENCLAST applies ShiftRows after SubBytes; the bytes are moved by the
+// inverse permutation first, so that every byte comes back to its place.
+inline __m128i idx_inv_shift_rows() {
+    return _mm_setr_epi8(0, 13, 10, 7, 4, 1, 14, 11, 8, 5, 2, 15, 12, 9, 6, 3);
+}
+
+using zenthal::SM4_AESNI_IN_HI;
+using zenthal::SM4_AESNI_IN_LO;
+using zenthal::SM4_AESNI_OUT_HI;
+using zenthal::SM4_AESNI_OUT_LO;
+
+inline __m128i sbox(__m128i x) {
+    x = affine(_mm_shuffle_epi8(x, idx_inv_shift_rows()), SM4_AESNI_IN_LO, SM4_AESNI_IN_HI);
+    x = _mm_aesenclast_si128(x, _mm_setzero_si128());
+    return affine(x, SM4_AESNI_OUT_LO, SM4_AESNI_OUT_HI);
+}
+
+inline __m256i sbox(__m256i x) {
+    x = _mm256_shuffle_epi8(x, _mm256_broadcastsi128_si256(idx_inv_shift_rows()));
+    x = affine(x, SM4_AESNI_IN_LO, SM4_AESNI_IN_HI);
+#ifdef __VAES__
+    x = _mm256_aesenclast_epi128(x, _mm256_setzero_si256());
+#else
+    const __m128i lo = _mm_aesenclast_si128(_mm256_castsi256_si128(x), _mm_setzero_si128());
+    const __m128i hi = _mm_aesenclast_si128(_mm256_extracti128_si256(x, 1), _mm_setzero_si128());
+    x = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+#endif
+    return affine(x, SM4_AESNI_OUT_LO, SM4_AESNI_OUT_HI);
+}
+
+}  // namespace
+
+#include "sm4_x86_body.h"
+
+namespace {
+
+// The serial step, at the shortest latency this form has: the shortened
+// round of sm4_sbox_consts.h, in which AESENCLAST, the nibble lookups of F,
+// their byte rotations and a few XORs are all that lies between one round's
+// input and the next's.
+using zenthal::SM4_AESNI_F0_HI;
+using zenthal::SM4_AESNI_F0_LO;
+using zenthal::SM4_AESNI_F1_HI;
+using zenthal::SM4_AESNI_F1_LO;
+using zenthal::SM4_AESNI_F3_HI;
+using zenthal::SM4_AESNI_F3_LO;
+
+// F_d(byte k - d) into byte k, after ShiftRows: index k + 4c takes byte
+// r + 4((c - r) mod 4), r = (k - d) mod 4. F_1 and F_2 are the same map.
+inline __m128i idx_gather(int d) {
+    alignas(16) int8_t idx[16];
+    for (int c = 0; c < 4; ++c)
+        for (int k = 0; k < 4; ++k) {
+            const int r = (k - d + 4) % 4;
+            idx[k + 4 * c] = static_cast<int8_t>(r + 4 * ((c - r + 4) % 4));
+        }
+    return _mm_load_si128(reinterpret_cast<const __m128i *>(idx));
+}
+
+// Keeps the optimiser from re-associating an XOR chain through v: the
+// early terms are summed before the late one arrives.
+inline __m128i opaque(__m128i v) {
+    __asm__("" : "+x"(v));
+    return v;
+}
+
+void prepare(zenthal::Sm4Lanes *lanes) {
+    for (int i = 0; i < 32; ++i) {
+        const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(lanes->v[i]));
+        _mm_store_si128(reinterpret_cast<__m128i *>(lanes->prepared[i]),
+                        affine(k, SM4_AESNI_IN_LO, SM4_AESNI_IN_HI));
+    }
+}
+
+void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
+    const __m128i bs = idx_bswap(), m = _mm_set1_epi8(0x0F), zero = _mm_setzero_si128();
+    const __m128i f0l = table(SM4_AESNI_F0_LO), f0h = table(SM4_AESNI_F0_HI);
+    const __m128i f1l = table(SM4_AESNI_F1_LO), f1h = table(SM4_AESNI_F1_HI);
+    const __m128i f3l = table(SM4_AESNI_F3_LO), f3h = table(SM4_AESNI_F3_HI);
+    const __m128i g0 = idx_gather(0), g1 = idx_gather(1), g2 = idx_gather(2), g3 = idx_gather(3);
+    const __m128i K = _mm_set1_epi8(static_cast<char>(zenthal::SM4_AESNI_K));
+    auto key = [lanes](int i) { return _mm_load_si128(reinterpret_cast<const __m128i *>(lanes->prepared[i])); };
+
+    __m128i y0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a)), bs);
+    __m128i y1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b)), bs);
+    __m128i y2 = y0, y3 = y1;
+    transpose(y0, y1, y2, y3);
+    y0 = affine(y0, zenthal::SM4_AESNI_Y_LO, zenthal::SM4_AESNI_Y_HI);
+    y1 = affine(y1, zenthal::SM4_AESNI_Y_LO, zenthal::SM4_AESNI_Y_HI);
+    y2 = affine(y2, zenthal::SM4_AESNI_Y_LO, zenthal::SM4_AESNI_Y_HI);
+    y3 = affine(y3, zenthal::SM4_AESNI_Y_LO, zenthal::SM4_AESNI_Y_HI);
+
+    // F(s) ^ K ^ y0 is the new word; with p = y2 ^ y3 ^ k[i + 1] formed
+    // early, the next round's input is p ^ that, and only F's tree lies on
+    // the path from one AESENCLAST to the next.
+    __m128i A = _mm_xor_si128(_mm_xor_si128(y1, y2), _mm_xor_si128(y3, key(0)));
+    auto round = [&](__m128i &w0, const __m128i &w2, const __m128i &w3, int i) {
+        const __m128i s = _mm_aesenclast_si128(A, zero);
+        const __m128i lo = _mm_and_si128(s, m), hi = _mm_and_si128(_mm_srli_epi16(s, 4), m);
+        const __m128i u0 = _mm_xor_si128(_mm_shuffle_epi8(f0l, lo), _mm_shuffle_epi8(f0h, hi));
+        const __m128i u1 = _mm_xor_si128(_mm_shuffle_epi8(f1l, lo), _mm_shuffle_epi8(f1h, hi));
+        const __m128i u3 = _mm_xor_si128(_mm_shuffle_epi8(f3l, lo), _mm_shuffle_epi8(f3h, hi));
+        const __m128i f01 = _mm_xor_si128(_mm_shuffle_epi8(u0, g0), _mm_shuffle_epi8(u1, g1));
+        const __m128i f23 = _mm_xor_si128(_mm_shuffle_epi8(u1, g2), _mm_shuffle_epi8(u3, g3));
+        if (i < 31) {
+            const __m128i p = opaque(_mm_xor_si128(_mm_xor_si128(w2, w3), key(i + 1)));
+            const __m128i q = opaque(_mm_xor_si128(_mm_xor_si128(p, w0), K));
+            A = _mm_xor_si128(_mm_xor_si128(f01, q), f23);
+            w0 = _mm_xor_si128(A, p);
+        } else {
+            w0 = _mm_xor_si128(_mm_xor_si128(w0, K), _mm_xor_si128(f01, f23));
+        }
+    };
+    SM4_X86_UNROLL
+    for (int i = 0; i < 32; i += 4) {
+        round(y0, y2, y3, i);
+        round(y1, y3, y0, i + 1);
+        round(y2, y0, y1, i + 2);
+        round(y3, y1, y2, i + 3);
+    }
+    // Out: X35, X34, X33, X32.
+    __m128i x0 = affine(y3, zenthal::SM4_AESNI_X_LO, zenthal::SM4_AESNI_X_HI);
+    __m128i x1 = affine(y2, zenthal::SM4_AESNI_X_LO, zenthal::SM4_AESNI_X_HI);
+    __m128i x2 = affine(y1, zenthal::SM4_AESNI_X_LO, zenthal::SM4_AESNI_X_HI);
+    __m128i x3 = affine(y0, zenthal::SM4_AESNI_X_LO, zenthal::SM4_AESNI_X_HI);
+    transpose(x0, x1, x2, x3);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(a), _mm_shuffle_epi8(x0, bs));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(b), _mm_shuffle_epi8(x1, bs));
+}
+
+}  // namespace
+
+#endif
