@@ -498,6 +498,95 @@ class MisuseTest {
         return base;
     }
 
+    // ---------------------------------------------------------------- cipher modes
+
+    private static Case sm4(String name, IntSupplier call, List<String> names, Object... arrays) {
+        return new Case("Sm4Native." + name, call, names, arrays).returns(ERR_ARGUMENT);
+    }
+
+    @Test
+    void cipherModes() {
+        Random rnd = new Random(0x315E_0009L);
+        byte[] key = random(rnd, 16);
+        int[] rk = new int[Sm4Native.ROUND_KEYS];
+        assertEquals(OK, Sm4Native.setKey(key, rk));
+        byte[] data = random(rnd, 64);
+        byte[] gcm = new byte[Sm4Native.GCM_STATE];
+        assertEquals(OK, Sm4Native.gcmInit(rk, random(rnd, 12), gcm));
+        ByteBuffer heap = ByteBuffer.allocate(64);
+        List<Case> cases = new ArrayList<>();
+        List<String> io = List.of("rk", "in", "out");
+
+        cases.add(sm4("setKey(null)", () -> Sm4Native.setKey(null, new int[32]), List.of()));
+        cases.add(sm4("setKey(byte[15])", () -> Sm4Native.setKey(new byte[15], new int[32]), List.of()));
+        cases.add(sm4("setKey(rk null)", () -> Sm4Native.setKey(key, null), List.of()));
+        int[] shortRk = new int[31];
+        cases.add(sm4("setKey(int[31])", () -> Sm4Native.setKey(key, shortRk), List.of("rk"), (Object) shortRk));
+        // Round keys, state arrays and both ends of every data method.
+        for (int[] k : new int[][] {null, new int[31], new int[33]}) {
+            byte[] in = data.clone(), out = filled(64);
+            cases.add(sm4("ecb(" + d(k) + ")", () -> Sm4Native.ecb(k, false, in, null, 0, 64, out, null, 0), io, k, in, out));
+            cases.add(sm4("ctr(" + d(k) + ")", () -> Sm4Native.ctr(k, new byte[33], in, null, 0, 64, out, null, 0), io, k, in, out));
+            cases.add(sm4("gcmEncrypt(" + d(k) + ")",
+                    () -> Sm4Native.gcmEncrypt(k, gcm.clone(), in, null, 0, 64, out, null, 0), io, k, in, out));
+        }
+        for (byte[] st : new byte[][] {null, new byte[15], new byte[17]}) {
+            byte[] in = data.clone(), out = filled(64);
+            cases.add(sm4("cbc(chain " + d(st) + ")",
+                    () -> Sm4Native.cbc(rk, true, st, in, null, 0, 64, out, null, 0), io, rk, in, out));
+        }
+        for (byte[] st : new byte[][] {null, new byte[32], new byte[111], new byte[113]}) {
+            byte[] in = data.clone(), out = filled(64);
+            cases.add(sm4("ctr(state " + d(st) + ")",
+                    () -> Sm4Native.ctr(rk, st, in, null, 0, 64, out, null, 0), io, rk, in, out));
+            cases.add(sm4("gcmAad(state " + d(st) + ")", () -> Sm4Native.gcmAad(st, in, null, 0, 64), List.of("in"), in));
+            cases.add(sm4("gcmInit(state " + d(st) + ")", () -> Sm4Native.gcmInit(rk, new byte[12], st), List.of()));
+            cases.add(sm4("gcmTag(state " + d(st) + ")", () -> Sm4Native.gcmTag(rk, st, new byte[16]), List.of()));
+        }
+        for (byte[] iv : new byte[][] {null, new byte[0]}) {
+            byte[] st = gcm.clone();
+            cases.add(sm4("gcmInit(iv " + d(iv) + ")", () -> Sm4Native.gcmInit(rk, iv, st), List.of("state"), st));
+        }
+        for (byte[] tag : new byte[][] {null, new byte[3], new byte[15], new byte[17]}) {
+            byte[] st = gcm.clone(), in = data.clone(), out = filled(64);
+            if (tag == null || tag.length != 15) {
+                cases.add(sm4("gcmDecrypt(tag " + d(tag) + ")",
+                        () -> Sm4Native.gcmDecrypt(rk, st, in, null, 0, 64, tag, out, null, 0), List.of("state", "out"), st, out));
+            } else {
+                cases.add(sm4("gcmTag(tag " + d(tag) + ")", () -> Sm4Native.gcmTag(rk, st, tag), List.of("state", "tag"), st, tag));
+            }
+        }
+        // Ends: neither or both of array and buffer, a heap buffer, ranges
+        // outside either end, and block modes given part of a block.
+        int[][] ranges = {{-1, 16}, {0, -16}, {0, 80}, {16, 64}, {Integer.MAX_VALUE, 16}, {16, Integer.MAX_VALUE},
+            {Integer.MIN_VALUE, 0}};
+        for (int[] r : ranges) {
+            byte[] in = data.clone(), out = filled(64);
+            cases.add(sm4("ecb(in " + r[0] + ", " + r[1] + ")",
+                    () -> Sm4Native.ecb(rk, false, in, null, r[0], r[1], out, null, 0), io, rk, in, out));
+            cases.add(sm4("ecb(out at " + r[0] + ", " + r[1] + ")",
+                    () -> Sm4Native.ecb(rk, false, in, null, 0, r[1], out, null, r[0]), io, rk, in, out));
+            cases.add(sm4("ctr(direct in " + r[0] + ", " + r[1] + ")",
+                    () -> Sm4Native.ctr(rk, new byte[33], null, ByteBuffer.allocateDirect(64), r[0], r[1], out, null, 0),
+                    List.of("out"), out));
+            cases.add(sm4("gcmAad(" + r[0] + ", " + r[1] + ")", () -> Sm4Native.gcmAad(gcm.clone(), in, null, r[0], r[1]),
+                    List.of("in"), in));
+        }
+        byte[] in = data.clone(), out = filled(64);
+        cases.add(sm4("ecb(no input)", () -> Sm4Native.ecb(rk, false, null, null, 0, 16, out, null, 0), io, rk, in, out));
+        cases.add(sm4("ecb(no output)", () -> Sm4Native.ecb(rk, false, in, null, 0, 16, null, null, 0), io, rk, in, out));
+        cases.add(sm4("ecb(array and buffer)",
+                () -> Sm4Native.ecb(rk, false, in, ByteBuffer.allocateDirect(64), 0, 16, out, null, 0), io, rk, in, out));
+        cases.add(sm4("ecb(heap buffer)", () -> Sm4Native.ecb(rk, false, null, heap, 0, 16, out, null, 0), io, rk, in, out));
+        cases.add(sm4("ecb(17 bytes)", () -> Sm4Native.ecb(rk, false, in, null, 0, 17, out, null, 0), io, rk, in, out));
+        cases.add(sm4("cbc(15 bytes)", () -> Sm4Native.cbc(rk, false, new byte[16], in, null, 0, 15, out, null, 0), io, rk, in, out));
+        for (int off : new int[] {-1, 1, 16, Integer.MIN_VALUE}) {
+            cases.add(sm4("padLength(byte[16], " + off + ")", () -> Sm4Native.padLength(new byte[16], off), List.of()));
+        }
+        cases.add(sm4("padLength(null)", () -> Sm4Native.padLength(null, 0), List.of()));
+        runAll("cipher mode", cases);
+    }
+
     // ---------------------------------------------------------------- running
 
     private static void runAll(String table, List<Case> cases) {
