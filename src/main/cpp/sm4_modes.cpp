@@ -30,12 +30,32 @@ void increment(uint8_t ctr[16], bool wide) {
     }
 }
 
-inline uint32_t mask_nonzero(uint32_t x) { return opaque32(0u - ((x | (0u - x)) >> 31)); }
-
 void store64_be(uint8_t *p, uint64_t v) {
     store32_be(p, static_cast<uint32_t>(v >> 32));
     store32_be(p + 4, static_cast<uint32_t>(v));
 }
+
+// n successive counter blocks into buf, and ctr advanced past them: the
+// block as two big-endian 64-bit halves, the carry added without a branch.
+// GCM's counter (not wide) wraps within its last 32 bits.
+void fill_counters(uint8_t *buf, uint8_t ctr[16], std::size_t n, bool wide) {
+    uint64_t hi = static_cast<uint64_t>(load32_be(ctr)) << 32 | load32_be(ctr + 4);
+    uint64_t lo = static_cast<uint64_t>(load32_be(ctr + 8)) << 32 | load32_be(ctr + 12);
+    for (std::size_t i = 0; i < n; ++i) {
+        store64_be(buf + 16 * i, hi);
+        store64_be(buf + 16 * i + 8, lo);
+        if (wide) {
+            ++lo;
+            hi += static_cast<uint64_t>(lo == 0);
+        } else {
+            lo = (lo & 0xFFFFFFFF00000000u) | static_cast<uint32_t>(lo + 1);
+        }
+    }
+    store64_be(ctr, hi);
+    store64_be(ctr + 8, lo);
+}
+
+inline uint32_t mask_nonzero(uint32_t x) { return opaque32(0u - ((x | (0u - x)) >> 31)); }
 
 // Pads and hashes a pending partial block of AAD once ciphertext starts.
 void close_aad(Sm4GcmState *st) {
@@ -125,10 +145,7 @@ void sm4_ctr(const SM4_round_keys *rk, bool wide, uint8_t ctr[16], uint8_t ks[16
     while (len >= 16) {
         std::size_t n = len / 16;
         if (n > kBatchBlocks) n = kBatchBlocks;
-        for (std::size_t i = 0; i < n; ++i) {
-            std::memcpy(buf + 16 * i, ctr, 16);
-            increment(ctr, wide);
-        }
+        fill_counters(buf, ctr, n, wide);
         sm4_crypt_blocks(rk, buf, buf, n, false);
         xor_bytes(out, in, buf, 16 * n);
         if (16 * n > used) used = 16 * n;

@@ -911,7 +911,7 @@ TEST(Sm4StreamModes, EcbCbcCtrMatchOpenSslInPieces) {
     }
 }
 
-TEST(Sm4StreamModes, CtrCounterCarriesThroughAllBytes) {
+TEST(Sm4StreamModes, CtrCounterCarriesThroughAllBytesAndGcmsThroughItsLastWord) {
     const Bytes key(16, 7);
     Bytes iv(16, 0xFF);
     iv[0] = 0x12;
@@ -924,6 +924,19 @@ TEST(Sm4StreamModes, CtrCounterCarriesThroughAllBytes) {
     Bytes got(in.size());
     zenthal::sm4_ctr(&rk, true, ctr, ks, &pos, in.data(), got.data(), in.size());
     EXPECT_EQ(OpenSslStream(EVP_sm4_ctr(), true, key.data(), iv.data(), in), got);
+
+    // GCM's counter wraps within its last 32 bits and leaves the rest alone.
+    std::memcpy(ctr, iv.data(), 16);
+    pos = 0;
+    zenthal::sm4_ctr(&rk, false, ctr, ks, &pos, in.data(), got.data(), in.size());
+    Bytes counters;
+    for (uint32_t i = 0; i < 70; ++i) {
+        Bytes c = iv;
+        const uint32_t low = 0xFFFFFFFFu + i;
+        for (int k = 0; k < 4; ++k) c[12 + k] = static_cast<uint8_t>(low >> (24 - 8 * k));
+        counters.insert(counters.end(), c.begin(), c.end());
+    }
+    EXPECT_EQ(OpenSslStream(EVP_sm4_ecb(), true, key.data(), nullptr, counters), got);
 }
 
 TEST(Sm4StreamModes, PadLengthMatchesAPlainCheck) {
