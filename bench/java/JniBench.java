@@ -248,17 +248,17 @@ public final class JniBench {
                 javax.crypto.Cipher ours = javax.crypto.Cipher.getInstance(c[0], zenthal);
                 javax.crypto.Cipher theirs = javax.crypto.Cipher.getInstance(c[0], bcProvider);
                 byte[] nonce = bytes(rnd, gcm ? 12 : 16);
-                java.security.spec.AlgorithmParameterSpec spec = c[0].contains("ECB") ? null
+                java.security.spec.AlgorithmParameterSpec params = c[0].contains("ECB") ? null
                         : gcm ? new javax.crypto.spec.GCMParameterSpec(128, nonce)
                         : new javax.crypto.spec.IvParameterSpec(nonce);
                 byte[] input = data;
                 if (dec) {
-                    ours.init(javax.crypto.Cipher.ENCRYPT_MODE, sm4Key, spec);
+                    ours.init(javax.crypto.Cipher.ENCRYPT_MODE, sm4Key, params);
                     input = ours.doFinal(data);
                 }
                 int mode = dec ? javax.crypto.Cipher.DECRYPT_MODE : javax.crypto.Cipher.ENCRYPT_MODE;
-                ours.init(mode, sm4Key, spec);
-                theirs.init(mode, sm4Key, spec);
+                ours.init(mode, sm4Key, params);
+                theirs.init(mode, sm4Key, params);
                 byte[] in = input;
                 byte[] out1 = new byte[n + 32];
                 byte[] out2 = new byte[n + 32];

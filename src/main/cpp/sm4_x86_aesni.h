@@ -83,15 +83,11 @@ using zenthal::SM4_AESNI_F3_LO;
 
 // F_d(byte k - d) into byte k, after ShiftRows: index k + 4c takes byte
 // r + 4((c - r) mod 4), r = (k - d) mod 4. F_1 and F_2 are the same map.
-inline __m128i idx_gather(int d) {
-    alignas(16) int8_t idx[16];
-    for (int c = 0; c < 4; ++c)
-        for (int k = 0; k < 4; ++k) {
-            const int r = (k - d + 4) % 4;
-            idx[k + 4 * c] = static_cast<int8_t>(r + 4 * ((c - r + 4) % 4));
-        }
-    return _mm_load_si128(reinterpret_cast<const __m128i *>(idx));
-}
+// Written out, so that the serial step loads them as constants instead of
+// building them on every block; d = 0 is the inverse ShiftRows.
+inline __m128i idx_gather1() { return _mm_setr_epi8(7, 0, 13, 10, 11, 4, 1, 14, 15, 8, 5, 2, 3, 12, 9, 6); }
+inline __m128i idx_gather2() { return _mm_setr_epi8(10, 7, 0, 13, 14, 11, 4, 1, 2, 15, 8, 5, 6, 3, 12, 9); }
+inline __m128i idx_gather3() { return _mm_setr_epi8(13, 10, 7, 0, 1, 14, 11, 4, 5, 2, 15, 8, 9, 6, 3, 12); }
 
 // Keeps the optimiser from re-associating an XOR chain through v: the
 // early terms are summed before the late one arrives.
@@ -113,7 +109,7 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
     const __m128i f0l = table(SM4_AESNI_F0_LO), f0h = table(SM4_AESNI_F0_HI);
     const __m128i f1l = table(SM4_AESNI_F1_LO), f1h = table(SM4_AESNI_F1_HI);
     const __m128i f3l = table(SM4_AESNI_F3_LO), f3h = table(SM4_AESNI_F3_HI);
-    const __m128i g0 = idx_gather(0), g1 = idx_gather(1), g2 = idx_gather(2), g3 = idx_gather(3);
+    const __m128i g0 = idx_inv_shift_rows(), g1 = idx_gather1(), g2 = idx_gather2(), g3 = idx_gather3();
     const __m128i K = _mm_set1_epi8(static_cast<char>(zenthal::SM4_AESNI_K));
     auto key = [lanes](int i) { return _mm_load_si128(reinterpret_cast<const __m128i *>(lanes->prepared[i])); };
 

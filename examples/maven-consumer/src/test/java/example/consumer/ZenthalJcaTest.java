@@ -83,22 +83,22 @@ class ZenthalJcaTest {
             return;
         }
         SecretKeySpec key = new SecretKeySpec(HEX.parseHex("0123456789abcdeffedcba9876543210"), "SM4");
-        GCMParameterSpec spec = new GCMParameterSpec(128, HEX.parseHex("00001234567800000000abcd"));
+        GCMParameterSpec params = new GCMParameterSpec(128, HEX.parseHex("00001234567800000000abcd"));
         byte[] aad = "header".getBytes(US_ASCII);
         byte[] plain = "a message of more than one block, sealed and opened".getBytes(US_ASCII);
 
-        cipher.init(Cipher.ENCRYPT_MODE, key, spec);
+        cipher.init(Cipher.ENCRYPT_MODE, key, params);
         cipher.updateAAD(aad);
         byte[] sealed = cipher.doFinal(plain);
         assertEquals(plain.length + 16, sealed.length);
 
         Cipher opener = Cipher.getInstance("SM4/GCM/NoPadding", provider);
-        opener.init(Cipher.DECRYPT_MODE, key, spec);
+        opener.init(Cipher.DECRYPT_MODE, key, params);
         opener.updateAAD(aad);
         assertArrayEquals(plain, opener.doFinal(sealed));
 
         sealed[sealed.length - 1] ^= 1;
-        opener.init(Cipher.DECRYPT_MODE, key, spec);
+        opener.init(Cipher.DECRYPT_MODE, key, params);
         opener.updateAAD(aad);
         assertThrows(AEADBadTagException.class, () -> opener.doFinal(sealed));
     }
