@@ -7,7 +7,7 @@
 #include "sm4_x86_aesni.h"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, crypt_blocks<__m256i>, pair, prepare};
+extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, fused_blocks, pair, prepare};
 }
 
 #endif

@@ -8,7 +8,7 @@
 #include "sm4_x86_aesni.h"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_VAES_AVX2 = {"vaes-avx2", set_key, crypt_blocks<__m256i>, pair, prepare};
+extern const Sm4Form SM4_FORM_VAES_AVX2 = {"vaes-avx2", set_key, fused_blocks, pair, prepare};
 }
 
 #endif
