@@ -42,7 +42,8 @@ import org.bouncycastle.jce.provider.BouncyCastleProvider;
  * across calls, and only the per-call key setup that ours does as well.
  *
  * <p>Arguments: {@code --markdown=FILE} also writes the table there;
- * {@code --quick} takes fewer, shorter samples.
+ * {@code --quick} takes fewer, shorter samples; {@code --only=TEXT} runs just
+ * the rows whose label contains TEXT.
  */
 public final class JniBench {
     private static final int KIB = 1024;
@@ -67,9 +68,12 @@ public final class JniBench {
 
     public static void main(String[] args) throws Exception {
         String markdown = null;
+        String only = "";
         for (String a : args) {
             if (a.startsWith("--markdown=")) {
                 markdown = a.substring("--markdown=".length());
+            } else if (a.startsWith("--only=")) {
+                only = a.substring("--only=".length());
             } else if (a.equals("--quick")) {
                 warmNanos = 100_000_000L;
                 sampleNanos = 20_000_000L;
@@ -326,6 +330,9 @@ public final class JniBench {
                 + " | ours / baseline | target | met |\n");
         md.append("|---|---|---:|---:|---:|---:|---:|---:|---|\n");
         for (Row row : rows) {
+            if (!row.label().contains(only)) {
+                continue;
+            }
             Result r = measure(row);
             md.append(line(row, r)).append('\n');
             System.err.println(line(row, r));
