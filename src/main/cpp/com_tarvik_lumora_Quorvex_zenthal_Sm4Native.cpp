@@ -204,16 +204,77 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_cbc(
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_padLength(JNIEnv *env,
-                                                                             jclass,
-                                                                             jbyteArray block,
-                                                                             jint off) {
-    if (block == nullptr || !range_ok(env->GetArrayLength(block), off, 16)) return NATIVE_ERR_ARGUMENT;
-    uint8_t b[16];
-    env->GetByteArrayRegion(block, off, 16, reinterpret_cast<jbyte *>(b));
-    const uint32_t p = zenthal::sm4_pad_length(b);
-    secure_wipe(b, sizeof b);
-    return static_cast<jint>(p);
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptPadded(
+    JNIEnv *env, jclass, jintArray rk, jbyteArray chain, jbyteArray inA, jobject inB, jint inOff,
+    jint len, jbyteArray outA, jobject outB, jint outOff, jint outCap) {
+    End in, out;
+    Keys keys;
+    Record<16> iv;
+    const bool cbc = chain != nullptr;
+    if (!keys.load(env, rk) || (cbc && !iv.load(env, chain)) || len < 16 || len % 16 != 0) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    if (!resolve(env, inA, inB, inOff, len, &in) || !resolve(env, outA, outB, outOff, outCap, &out)) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    if (overlaps_ahead(in, out, len)) return NATIVE_ERR_OVERLAP;
+    auto decipher = [&](uint8_t *chaining, const uint8_t *i, uint8_t *o, std::size_t n) {
+        if (cbc) {
+            zenthal::sm4_cbc(&keys.rk, true, chaining, i, o, n / 16);
+        } else {
+            zenthal::sm4_ecb(&keys.rk, true, i, o, n / 16);
+        }
+    };
+    // A message that fits the stack chunk is deciphered whole, at once;
+    // a longer one has its last block deciphered first, with its
+    // predecessor as the chaining block. Either way nothing is written
+    // before the padding is known to be good and its plaintext to fit.
+    uint8_t chunk[kChunk];
+    const bool whole = len <= kChunk;
+    const jint head = whole ? len : 32;  // bytes read now: all, or the last two blocks
+    const jint from = len - (head < len ? head : len);
+    if (in.array != nullptr) {
+        env->GetByteArrayRegion(in.array, in.off + from, len - from, reinterpret_cast<jbyte *>(chunk));
+    } else {
+        std::memcpy(chunk, in.addr + from, static_cast<std::size_t>(len - from));
+    }
+    uint8_t chaining[16];
+    std::memcpy(chaining, iv.bytes, 16);
+    if (whole) {
+        decipher(chaining, chunk, chunk, static_cast<std::size_t>(len));
+    } else {
+        decipher(chunk, chunk + 16, chunk + 16, 16);
+    }
+    const uint8_t *last = chunk + (whole ? len - 16 : 16);
+    const jint pad = static_cast<jint>(zenthal::sm4_pad_length(last));
+    jint status = len - pad;
+    if (pad == 0) {
+        status = SM4_ERR_BAD_PADDING;
+    } else if (outCap < len - pad) {
+        status = SM4_ERR_OUTPUT_TOO_SMALL;
+    } else if (whole) {
+        if (out.array != nullptr) {
+            env->SetByteArrayRegion(out.array, out.off, len - pad, reinterpret_cast<const jbyte *>(chunk));
+        } else {
+            std::memcpy(out.addr, chunk, static_cast<std::size_t>(len - pad));
+        }
+    } else {
+        uint8_t tail[16];
+        std::memcpy(tail, last, 16);
+        End body_out = out;
+        transfer(env, in, body_out, len - 16, [&](const uint8_t *i, uint8_t *o, std::size_t n) {
+            decipher(chaining, i, o, n);
+        });
+        if (out.array != nullptr) {
+            env->SetByteArrayRegion(out.array, out.off + len - 16, 16 - pad, reinterpret_cast<const jbyte *>(tail));
+        } else {
+            std::memcpy(out.addr + len - 16, tail, static_cast<std::size_t>(16 - pad));
+        }
+        secure_wipe(tail, sizeof tail);
+    }
+    secure_wipe(chunk, static_cast<std::size_t>(whole ? len : 32));
+    secure_wipe(chaining, sizeof chaining);
+    return status;
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ctr(

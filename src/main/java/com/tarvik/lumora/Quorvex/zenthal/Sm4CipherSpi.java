@@ -500,35 +500,42 @@ class Sm4CipherSpi extends CipherSpi {
         return produce;
     }
 
-    /** Decryption's last step with PKCS#7 padding. */
+    /** Decryption's last step with PKCS#7 padding: one native call deciphers, checks and writes. */
     private int finishUnpad(In in, Out out, long total) throws ShortBufferException, IllegalBlockSizeException,
             BadPaddingException {
         if (total == 0 || total % BLOCK != 0) {
             throw new IllegalBlockSizeException("padded ciphertext must be a non-empty whole number of blocks");
         }
-        byte[] all = new byte[(int) total];
-        System.arraycopy(part, 0, all, 0, partLen);
-        copyIn(in, 0, all, partLen, in.len);
-        byte[] last = new byte[BLOCK];
-        byte[] prev = mode == Mode.CBC
-                ? (total > BLOCK ? Arrays.copyOfRange(all, all.length - 2 * BLOCK, all.length - BLOCK) : chain.clone())
-                : null;
+        byte[] all = null;
+        In src;
+        if (partLen == 0) {
+            src = unalias(in, out);
+        } else {
+            all = new byte[(int) total];
+            System.arraycopy(part, 0, all, 0, partLen);
+            copyIn(in, 0, all, partLen, in.len);
+            src = new In(all, null, 0, (int) total);
+        }
+        // A fresh result is sized once the padding is known; until then the
+        // plaintext goes to a scratch array as long as the ciphertext.
+        byte[] scratch = null;
+        if (out.fresh) {
+            scratch = new byte[(int) total];
+            out.a = scratch;
+            out.cap = scratch.length;
+        }
+        byte[] chainOrNull = mode == Mode.CBC ? chain : null;
         try {
-            Call c = blockCall(prev);
-            check(c.go(new In(all, null, all.length - BLOCK, BLOCK), new Out(last, null, 0, BLOCK, false)));
-            int pad = Sm4Native.padLength(last, 0);
-            if (pad <= 0) throw new BadPaddingException("bad padding");
-            int n = (int) total - pad;
-            out.need(n);
-            if (total > BLOCK) {
-                Call body = blockCall(chain);
-                check(body.go(new In(all, null, 0, (int) total - BLOCK), out));
-            }
-            copyOut(last, 0, out, (int) total - BLOCK, BLOCK - pad);
+            Call c = (i, o) -> Sm4Native.decryptPadded(rk, chainOrNull, i.a, i.b, i.off, i.len, o.a, o.b, o.off, o.cap);
+            int n = retryCopied(c.go(src, out), src, out, c);
+            if (n == Sm4Native.ERR_PADDING) throw new BadPaddingException("bad padding");
+            if (n == Sm4Native.ERR_SHORT) throw new ShortBufferException("output too small for the plaintext");
+            if (n < 0) check(n);
+            if (scratch != null && n < scratch.length) out.a = Arrays.copyOf(scratch, n);
             return n;
         } finally {
-            Arrays.fill(all, (byte) 0);
-            Arrays.fill(last, (byte) 0);
+            if (all != null) Arrays.fill(all, (byte) 0);
+            if (scratch != null && out.a != scratch) Arrays.fill(scratch, (byte) 0);
         }
     }
 

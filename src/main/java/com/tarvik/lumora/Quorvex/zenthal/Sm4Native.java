@@ -21,13 +21,16 @@ import java.nio.ByteBuffer;
  * needed, a state array of the wrong length, a range outside its array or
  * buffer, or a block-mode length that is not whole blocks, and writes nothing
  * on failure. {@link #gcmDecrypt} answers {@code -16388} for a tag mismatch,
- * with nothing written.
+ * and {@link #decryptPadded} {@code -16387} for bad padding and {@code -16386}
+ * for an output too small, with nothing written.
  */
 final class Sm4Native {
     static final int ROUND_KEYS = 32;
     static final int CTR_STATE = 33;
     static final int GCM_STATE = 112;
     static final int ERR_OVERLAP = -10;
+    static final int ERR_SHORT = -16386;
+    static final int ERR_PADDING = -16387;
     static final int ERR_TAG = -16388;
 
     static {
@@ -47,8 +50,14 @@ final class Sm4Native {
     static native int cbc(int[] rk, boolean decrypt, byte[] chain, byte[] in, ByteBuffer inBuf, int inOff,
             int len, byte[] out, ByteBuffer outBuf, int outOff);
 
-    /** The PKCS#7 pad length (1..16) of {@code block[off .. off+15]}, or 0 when invalid, in constant time. */
-    static native int padLength(byte[] block, int off);
+    /**
+     * Decryption's last step with PKCS#7 padding, in CBC ({@code chain} read, not advanced) or ECB
+     * ({@code chain} null): deciphers {@code len} bytes (whole blocks, at least one), checks the padding
+     * in constant time and writes the plaintext without it when {@code outCap} bytes hold it. Answers
+     * the plaintext's length, or {@link #ERR_PADDING} or {@link #ERR_SHORT} with nothing written.
+     */
+    static native int decryptPadded(int[] rk, byte[] chain, byte[] in, ByteBuffer inBuf, int inOff, int len,
+            byte[] out, ByteBuffer outBuf, int outOff, int outCap);
 
     /** CTR over any {@code len}; {@code state} (33) is advanced. */
     static native int ctr(int[] rk, byte[] state, byte[] in, ByteBuffer inBuf, int inOff, int len,

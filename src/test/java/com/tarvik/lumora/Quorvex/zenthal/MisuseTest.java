@@ -580,10 +580,16 @@ class MisuseTest {
         cases.add(sm4("ecb(heap buffer)", () -> Sm4Native.ecb(rk, false, null, heap, 0, 16, out, null, 0), io, rk, in, out));
         cases.add(sm4("ecb(17 bytes)", () -> Sm4Native.ecb(rk, false, in, null, 0, 17, out, null, 0), io, rk, in, out));
         cases.add(sm4("cbc(15 bytes)", () -> Sm4Native.cbc(rk, false, new byte[16], in, null, 0, 15, out, null, 0), io, rk, in, out));
-        for (int off : new int[] {-1, 1, 16, Integer.MIN_VALUE}) {
-            cases.add(sm4("padLength(byte[16], " + off + ")", () -> Sm4Native.padLength(new byte[16], off), List.of()));
+        for (int len : new int[] {0, 15, 17, -16}) {
+            cases.add(sm4("decryptPadded(" + len + " bytes)",
+                    () -> Sm4Native.decryptPadded(rk, null, in, null, 0, len, out, null, 0, 64), io, rk, in, out));
         }
-        cases.add(sm4("padLength(null)", () -> Sm4Native.padLength(null, 0), List.of()));
+        for (int cap : new int[] {-1, 65, Integer.MAX_VALUE}) {
+            cases.add(sm4("decryptPadded(out capacity " + cap + ")",
+                    () -> Sm4Native.decryptPadded(rk, new byte[16], in, null, 0, 64, out, null, 0, cap), io, rk, in, out));
+        }
+        cases.add(sm4("decryptPadded(chain byte[15])",
+                () -> Sm4Native.decryptPadded(rk, new byte[15], in, null, 0, 64, out, null, 0, 64), io, rk, in, out));
         runAll("cipher mode", cases);
     }
 

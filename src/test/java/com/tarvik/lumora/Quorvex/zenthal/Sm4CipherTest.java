@@ -262,7 +262,8 @@ class Sm4CipherTest {
         Random r = new Random(9);
         byte[] k = new byte[16];
         r.nextBytes(k);
-        for (String t : new String[] {"SM4/CTR/NoPadding", "SM4/CBC/NoPadding", "SM4/GCM/NoPadding"}) {
+        for (String t : new String[] {"SM4/CTR/NoPadding", "SM4/CBC/NoPadding", "SM4/GCM/NoPadding",
+            "SM4/CBC/PKCS5Padding", "SM4/ECB/PKCS5Padding"}) {
             var p = params(t, r);
             byte[] data = new byte[4096 + 32];
             r.nextBytes(data);
@@ -283,6 +284,24 @@ class Sm4CipherTest {
             o.flip().position(24);
             o.get(got);
             assertArrayEquals(expected, got, t);
+            if (t.contains("PKCS5")) {
+                // Back in one call, longer than the native stack chunk, the
+                // output overlapping the input from behind and then ahead.
+                for (int shift : new int[] {-16, 16}) {
+                    c.init(Cipher.DECRYPT_MODE, key(k), p);
+                    ByteBuffer m2 = ByteBuffer.allocateDirect(expected.length + 64);
+                    m2.position(32).put(expected);
+                    ByteBuffer ci = m2.duplicate();
+                    ci.position(32).limit(32 + expected.length);
+                    ByteBuffer po = m2.duplicate();
+                    po.clear().position(32 + shift);
+                    assertEquals(data.length, c.doFinal(ci, po), t);
+                    byte[] back = new byte[data.length];
+                    po.flip().position(32 + shift);
+                    po.get(back);
+                    assertArrayEquals(data, back, t + " decrypt, output shifted " + shift);
+                }
+            }
         }
     }
 }
