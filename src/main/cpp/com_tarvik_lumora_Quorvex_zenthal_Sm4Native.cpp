@@ -307,12 +307,12 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmInit(
     if (iv_len < 1) return NATIVE_ERR_ARGUMENT;
     Record<kGcmState> r;
     auto *st = reinterpret_cast<Sm4GcmState *>(r.bytes);
-    zenthal::sm4_gcm_start(&keys.rk, st);
     uint8_t chunk[kChunk];
     if (iv_len == 12) {
         env->GetByteArrayRegion(iv, 0, 12, reinterpret_cast<jbyte *>(chunk));
-        zenthal::sm4_gcm_iv12(st, chunk);
+        zenthal::sm4_gcm_start(&keys.rk, st, chunk);
     } else {
+        zenthal::sm4_gcm_start(&keys.rk, st, nullptr);
         for (jint done = 0; done < iv_len;) {
             const jint n = iv_len - done < kChunk ? iv_len - done : kChunk;
             env->GetByteArrayRegion(iv, done, n, reinterpret_cast<jbyte *>(chunk));
@@ -321,7 +321,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmInit(
             zenthal::sm4_gcm_iv_blocks(st, chunk, static_cast<std::size_t>(padded / 16));
             done += n;
         }
-        zenthal::sm4_gcm_iv_end(st, static_cast<uint64_t>(iv_len));
+        zenthal::sm4_gcm_iv_end(&keys.rk, st, static_cast<uint64_t>(iv_len));
     }
     secure_wipe(chunk, iv_len < kChunk ? static_cast<std::size_t>((iv_len + 15) & ~15) : sizeof chunk);
     r.store(env, state);
@@ -368,7 +368,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmTag(J
         return NATIVE_ERR_ARGUMENT;
     }
     uint8_t t[16];
-    zenthal::sm4_gcm_tag(&keys.rk, reinterpret_cast<Sm4GcmState *>(r.bytes), t);
+    zenthal::sm4_gcm_tag(reinterpret_cast<Sm4GcmState *>(r.bytes), t);
     env->SetByteArrayRegion(tag, 0, 16, reinterpret_cast<const jbyte *>(t));
     secure_wipe(t, sizeof t);
     r.store(env, state);
@@ -391,7 +391,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmDecry
     // formed: a forged message releases nothing.
     read_through(env, in, len, [&](const uint8_t *i, std::size_t n) { zenthal::sm4_gcm_hash(st, i, n); });
     uint8_t expected[16], given[16];
-    zenthal::sm4_gcm_tag(&keys.rk, st, expected);
+    zenthal::sm4_gcm_tag(st, expected);
     env->GetByteArrayRegion(tag, 0, tag_len, reinterpret_cast<jbyte *>(given));
     uint32_t diff = 0;
     for (jint j = 0; j < tag_len; ++j) diff |= static_cast<uint32_t>(expected[j] ^ given[j]);

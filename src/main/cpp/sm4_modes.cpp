@@ -176,29 +176,36 @@ uint32_t sm4_pad_length(const uint8_t block[16]) {
     return p & ~bad;
 }
 
-void sm4_gcm_start(const SM4_round_keys *rk, Sm4GcmState *st) {
+void sm4_gcm_start(const SM4_round_keys *rk, Sm4GcmState *st, const uint8_t *iv12) {
     std::memset(st, 0, sizeof *st);
-    SM4_encrypt(st->h, st->h, rk);
-}
-
-void sm4_gcm_iv12(Sm4GcmState *st, const uint8_t iv[12]) {
-    std::memcpy(st->j0, iv, 12);
-    std::memset(st->j0 + 12, 0, 3);
+    if (iv12 == nullptr) {
+        SM4_encrypt(st->h, st->h, rk);
+        return;
+    }
+    std::memcpy(st->j0, iv12, 12);
     st->j0[15] = 1;
     std::memcpy(st->ctr, st->j0, 16);
     increment(st->ctr, false);
+    // H = E(0) and E(J0) side by side: one block's latency for both.
+    uint8_t two[32] = {0};
+    std::memcpy(two + 16, st->j0, 16);
+    sm4_crypt_blocks(rk, two, two, 2, false);
+    std::memcpy(st->h, two, 16);
+    std::memcpy(st->ej0, two + 16, 16);
+    secure_wipe(two, sizeof two);
 }
 
 void sm4_gcm_iv_blocks(Sm4GcmState *st, const uint8_t *blocks, std::size_t nblocks) {
     ghash_blocks(st->j0, st->h, blocks, nblocks);
 }
 
-void sm4_gcm_iv_end(Sm4GcmState *st, uint64_t iv_len) {
+void sm4_gcm_iv_end(const SM4_round_keys *rk, Sm4GcmState *st, uint64_t iv_len) {
     uint8_t len_block[16] = {0};
     store64_be(len_block + 8, iv_len * 8);
     ghash_blocks(st->j0, st->h, len_block, 1);
     std::memcpy(st->ctr, st->j0, 16);
     increment(st->ctr, false);
+    SM4_encrypt(st->j0, st->ej0, rk);
 }
 
 // Hashes len bytes into the accumulator, `r` of them already waiting in
@@ -231,7 +238,7 @@ void sm4_gcm_hash(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
     absorb(st, r, in, len);
 }
 
-void sm4_gcm_tag(const SM4_round_keys *rk, Sm4GcmState *st, uint8_t tag[16]) {
+void sm4_gcm_tag(Sm4GcmState *st, uint8_t tag[16]) {
     close_aad(st);
     const std::size_t r = static_cast<std::size_t>(st->ct_len % 16);
     if (r != 0) {
@@ -242,8 +249,7 @@ void sm4_gcm_tag(const SM4_round_keys *rk, Sm4GcmState *st, uint8_t tag[16]) {
     store64_be(len_block, st->aad_len * 8);
     store64_be(len_block + 8, st->ct_len * 8);
     ghash_blocks(st->x, st->h, len_block, 1);
-    SM4_encrypt(st->j0, tag, rk);
-    xor_bytes(tag, tag, st->x, 16);
+    xor_bytes(tag, st->ej0, st->x, 16);
 }
 
 }  // namespace zenthal

@@ -43,7 +43,8 @@ uint32_t sm4_pad_length(const uint8_t block[16]);
 // without leaving it: positions are lengths modulo 16.
 struct Sm4GcmState {
     uint8_t h[16];     // hash key, E(K, 0)
-    uint8_t j0[16];    // pre-counter block; E(K, J0) masks the tag
+    uint8_t j0[16];    // pre-counter block
+    uint8_t ej0[16];   // E(K, J0), which masks the tag
     uint8_t ctr[16];   // next counter block
     uint8_t ks[16];    // keystream of the block in use
     uint8_t x[16];     // GHASH accumulator
@@ -51,22 +52,22 @@ struct Sm4GcmState {
     uint64_t aad_len;  // bytes of AAD
     uint64_t ct_len;   // bytes of ciphertext hashed
 };
-static_assert(sizeof(Sm4GcmState) == 112, "the Java state arrays are 112 bytes");
+static_assert(sizeof(Sm4GcmState) == 128, "the Java state arrays are 128 bytes");
 
-// Starts a message: H from the key, everything else zero.
-void sm4_gcm_start(const SM4_round_keys *rk, Sm4GcmState *st);
-// J0 for a 12-byte IV.
-void sm4_gcm_iv12(Sm4GcmState *st, const uint8_t iv[12]);
+// Starts a message, everything else zero. With a 12-byte `iv`, H and E(J0)
+// come from one call of two blocks; with iv null, H only, and the IV of
+// another length follows.
+void sm4_gcm_start(const SM4_round_keys *rk, Sm4GcmState *st, const uint8_t *iv12);
 // J0 for any other length: the IV in whole blocks (the last zero-padded) in
 // one or more calls, then the length block.
 void sm4_gcm_iv_blocks(Sm4GcmState *st, const uint8_t *blocks, std::size_t nblocks);
-void sm4_gcm_iv_end(Sm4GcmState *st, uint64_t iv_len);
+void sm4_gcm_iv_end(const SM4_round_keys *rk, Sm4GcmState *st, uint64_t iv_len);
 // Associated data, before any ciphertext.
 void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len);
 // Hashes ciphertext (after encrypting it, or before decrypting it).
 void sm4_gcm_hash(Sm4GcmState *st, const uint8_t *in, std::size_t len);
 // The full 16-byte tag of what was hashed; the record is spent afterwards.
-void sm4_gcm_tag(const SM4_round_keys *rk, Sm4GcmState *st, uint8_t tag[16]);
+void sm4_gcm_tag(Sm4GcmState *st, uint8_t tag[16]);
 
 }  // namespace zenthal
 

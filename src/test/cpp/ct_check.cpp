@@ -132,11 +132,10 @@ void cipher_modes() {
     uint32_t pad = zenthal::sm4_pad_length(out);
     publish(&pad);
     zenthal::Sm4GcmState st;
-    zenthal::sm4_gcm_start(&rk, &st);
-    zenthal::sm4_gcm_iv12(&st, iv);
+    zenthal::sm4_gcm_start(&rk, &st, iv);
     zenthal::sm4_gcm_aad(&st, plain, 21);
     zenthal::sm4_gcm_hash(&st, plain + 21, 300);
-    zenthal::sm4_gcm_tag(&rk, &st, tag);
+    zenthal::sm4_gcm_tag(&st, tag);
     publish(tag, 16);
     uint8_t x[16] = {0}, h[16];
     std::memcpy(h, key, 16);

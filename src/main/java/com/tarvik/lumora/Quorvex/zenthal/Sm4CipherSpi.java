@@ -6,6 +6,7 @@ import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
 import java.security.Key;
 import java.security.KeyFactory;
+import java.security.MessageDigest;
 import java.security.NoSuchAlgorithmException;
 import java.security.SecureRandom;
 import java.security.spec.AlgorithmParameterSpec;
@@ -78,6 +79,9 @@ class Sm4CipherSpi extends CipherSpi {
     private boolean gcmSpent;
     private int[] lastRk;
     private byte[] lastIv;
+    // The key that rk was expanded from: initialising again with the same
+    // key (a new IV per message) skips the key schedule.
+    private final byte[] rkSource = new byte[16];
 
     Sm4CipherSpi(Mode mode, boolean padding) {
         this.mode = mode;
@@ -246,7 +250,11 @@ class Sm4CipherSpi extends CipherSpi {
                 if (newIv.length != BLOCK) throw new InvalidAlgorithmParameterException("the IV must be 16 bytes");
             }
             int[] newRk = new int[Sm4Native.ROUND_KEYS];
-            check(Sm4Native.setKey(k, newRk));
+            if (keyed && MessageDigest.isEqual(k, rkSource)) {
+                System.arraycopy(rk, 0, newRk, 0, rk.length);
+            } else {
+                check(Sm4Native.setKey(k, newRk));
+            }
             if (mode == Mode.GCM && !dec && lastRk != null && Arrays.equals(newRk, lastRk)
                     && Arrays.equals(newIv, lastIv)) {
                 Arrays.fill(newRk, 0);
@@ -254,6 +262,7 @@ class Sm4CipherSpi extends CipherSpi {
             }
             // Accepted: the old keys are wiped and replaced.
             System.arraycopy(newRk, 0, rk, 0, rk.length);
+            System.arraycopy(k, 0, rkSource, 0, k.length);
             Arrays.fill(newRk, 0);
             Arrays.fill(gcmStart, (byte) 0);
             keyed = true;

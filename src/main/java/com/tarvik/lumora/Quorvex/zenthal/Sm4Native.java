@@ -27,7 +27,7 @@ import java.nio.ByteBuffer;
 final class Sm4Native {
     static final int ROUND_KEYS = 32;
     static final int CTR_STATE = 33;
-    static final int GCM_STATE = 112;
+    static final int GCM_STATE = 128;
     static final int ERR_OVERLAP = -10;
     static final int ERR_SHORT = -16386;
     static final int ERR_PADDING = -16387;

@@ -535,7 +535,7 @@ class MisuseTest {
             cases.add(sm4("cbc(chain " + d(st) + ")",
                     () -> Sm4Native.cbc(rk, true, st, in, null, 0, 64, out, null, 0), io, rk, in, out));
         }
-        for (byte[] st : new byte[][] {null, new byte[32], new byte[111], new byte[113]}) {
+        for (byte[] st : new byte[][] {null, new byte[32], new byte[127], new byte[129]}) {
             byte[] in = data.clone(), out = filled(64);
             cases.add(sm4("ctr(state " + d(st) + ")",
                     () -> Sm4Native.ctr(rk, st, in, null, 0, 64, out, null, 0), io, rk, in, out));
