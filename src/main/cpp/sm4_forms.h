@@ -72,6 +72,15 @@ bool sm4_use_form(const char *name);
 // Every form's name, the ones this processor lacks included, ending in null.
 extern const char *const SM4_FORM_NAMES[];
 
+#if defined(__x86_64__)
+// The generic many-block code that the GFNI forms run, under the AES-NI
+// S-box, on a processor with AES-NI and AVX2. Not a form: valgrind runs
+// neither GFNI nor AVX-512, and this is how the constant-time check and the
+// tests reach that code on every x86-64 host.
+void sm4_body_blocks_aesni(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
+                           bool decrypt);
+#endif
+
 // The modes of sm4_cbc.h in a given form: SM4_process_cbc,
 // SM4_process_mac and SM4_process_cbc_and_mac run these with sm4_form().
 int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uint8_t iv[16],

@@ -51,6 +51,21 @@ inline __m128i sbox(__m128i x) {
     return affine(x, SM4_AESNI_OUT_LO, SM4_AESNI_OUT_HI);
 }
 
+// The S-box on eight blocks, for the generic many-block code of
+// sm4_x86_body.h, which the GFNI forms run; see sm4_body_blocks_aesni.
+inline __m256i sbox(__m256i x) {
+    x = _mm256_shuffle_epi8(x, _mm256_broadcastsi128_si256(idx_inv_shift_rows()));
+    x = affine(x, SM4_AESNI_IN_LO, SM4_AESNI_IN_HI);
+#ifdef __VAES__
+    x = _mm256_aesenclast_epi128(x, _mm256_setzero_si256());
+#else
+    const __m128i lo = _mm_aesenclast_si128(_mm256_castsi256_si128(x), _mm_setzero_si128());
+    const __m128i hi = _mm_aesenclast_si128(_mm256_extracti128_si256(x, 1), _mm_setzero_si128());
+    x = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+#endif
+    return affine(x, SM4_AESNI_OUT_LO, SM4_AESNI_OUT_HI);
+}
+
 }  // namespace
 
 #include "sm4_x86_body.h"
