@@ -65,6 +65,7 @@ namespace {
 std::atomic<GhashFn> g_ghash{nullptr};
 
 GhashFn choose() {
+    if (GhashFn f = ghash_vclmul_form()) return f;
     if (GhashFn f = ghash_clmul_form()) return f;
     if (GhashFn f = ghash_pmull_form()) return f;
     return ghash_portable;

@@ -2,9 +2,10 @@
 // 16-byte block B, with X, H and B in GCM's own bit order (the first bit of
 // byte 0 is the coefficient of x^0). Internal to the library.
 //
-// Three forms with one signature: a portable one (shifts and masks, no table
-// and no branch on the data), one on PCLMULQDQ for x86-64 and one on PMULL
-// for aarch64. The first call picks the fastest the processor offers.
+// Four forms with one signature: a portable one (shifts and masks, no table
+// and no branch on the data), two for x86-64 (PCLMULQDQ, and VPCLMULQDQ on
+// 256-bit registers) and one on PMULL for aarch64. The first call picks the
+// fastest the processor offers.
 #ifndef ZENTHAL_GHASH_H
 #define ZENTHAL_GHASH_H
 
@@ -21,8 +22,9 @@ void ghash_blocks(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::si
 // Each form by name, for the tests; a form is null where it is not built or
 // the processor lacks its instructions.
 void ghash_portable(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
-GhashFn ghash_clmul_form();  // x86-64 with PCLMULQDQ and SSSE3
-GhashFn ghash_pmull_form();  // aarch64 with PMULL
+GhashFn ghash_vclmul_form();  // x86-64 with VPCLMULQDQ and AVX2
+GhashFn ghash_clmul_form();   // x86-64 with PCLMULQDQ and SSSE3
+GhashFn ghash_pmull_form();   // aarch64 with PMULL
 
 }  // namespace zenthal
 
