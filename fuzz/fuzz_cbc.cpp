@@ -186,7 +186,7 @@ void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
     uint8_t x0[16] = {0}, x1[16] = {0};
     const uint8_t *h = iv;
     zenthal::ghash_portable(x0, h, in, whole);
-    for (zenthal::GhashFn g : {zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
+    for (zenthal::GhashFn g : {zenthal::ghash_vclmul_form(), zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
         if (g == nullptr) continue;
         std::memset(x1, 0, 16);
         g(x1, h, in, whole);
