@@ -231,8 +231,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     // before the padding is known to be good and its plaintext to fit.
     uint8_t chunk[kChunk];
     const bool whole = len <= kChunk;
-    const jint head = whole ? len : 32;  // bytes read now: all, or the last two blocks
-    const jint from = len - (head < len ? head : len);
+    const jint from = whole ? 0 : len - 32;  // all, or the last two blocks
     if (in.array != nullptr) {
         env->GetByteArrayRegion(in.array, in.off + from, len - from, reinterpret_cast<jbyte *>(chunk));
     } else {
@@ -261,12 +260,12 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     } else {
         uint8_t tail[16];
         std::memcpy(tail, last, 16);
-        End body_out = out;
-        transfer(env, in, body_out, len - 16, [&](const uint8_t *i, uint8_t *o, std::size_t n) {
+        transfer(env, in, out, len - 16, [&](const uint8_t *i, uint8_t *o, std::size_t n) {
             decipher(chaining, i, o, n);
         });
         if (out.array != nullptr) {
-            env->SetByteArrayRegion(out.array, out.off + len - 16, 16 - pad, reinterpret_cast<const jbyte *>(tail));
+            env->SetByteArrayRegion(out.array, out.off + len - 16, 16 - pad,
+                                    reinterpret_cast<const jbyte *>(tail));
         } else {
             std::memcpy(out.addr + len - 16, tail, static_cast<std::size_t>(16 - pad));
         }

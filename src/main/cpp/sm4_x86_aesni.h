@@ -162,10 +162,9 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(b), _mm_shuffle_epi8(x1, bs));
 }
 
-
 // Many blocks through the same shortened round, eight per 256-bit register.
-// One round of one register is a chain of some twelve cycles but only about
-// twenty-five instructions, so throughput needs many registers in flight:
+// One round of one register is a chain of some fourteen cycles but only
+// about twenty-five instructions, so throughput needs many registers in flight:
 // up to eight (64 blocks), more than the sixteen vector registers hold. Their
 // words live in memory, read as operands, and only the word a round replaces
 // is stored; the tables and the gather indices stay in registers.
