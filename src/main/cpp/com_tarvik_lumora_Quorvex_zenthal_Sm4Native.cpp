@@ -93,6 +93,23 @@ struct Record {
     }
 };
 
+// n bytes at offset `at` of an end, into dst; and src into an end.
+void read_end(JNIEnv *env, const End &e, jint at, jint n, uint8_t *dst) {
+    if (e.array != nullptr) {
+        env->GetByteArrayRegion(e.array, e.off + at, n, reinterpret_cast<jbyte *>(dst));
+    } else {
+        std::memcpy(dst, e.addr + at, static_cast<std::size_t>(n));
+    }
+}
+
+void write_end(JNIEnv *env, const End &e, jint at, jint n, const uint8_t *src) {
+    if (e.array != nullptr) {
+        env->SetByteArrayRegion(e.array, e.off + at, n, reinterpret_cast<const jbyte *>(src));
+    } else {
+        std::memcpy(e.addr + at, src, static_cast<std::size_t>(n));
+    }
+}
+
 // Runs step(in, out, n) over len bytes, forward. Between direct buffers
 // in one go; otherwise chunk by chunk through the stack.
 template <typename Step>
@@ -105,17 +122,9 @@ void transfer(JNIEnv *env, const End &in, const End &out, jint len, Step step) {
     jint used = 0;
     for (jint done = 0; done < len;) {
         const jint n = len - done < kChunk ? len - done : kChunk;
-        if (in.array != nullptr) {
-            env->GetByteArrayRegion(in.array, in.off + done, n, reinterpret_cast<jbyte *>(chunk));
-        } else {
-            std::memcpy(chunk, in.addr + done, static_cast<std::size_t>(n));
-        }
+        read_end(env, in, done, n, chunk);
         step(chunk, chunk, static_cast<std::size_t>(n));
-        if (out.array != nullptr) {
-            env->SetByteArrayRegion(out.array, out.off + done, n, reinterpret_cast<const jbyte *>(chunk));
-        } else {
-            std::memcpy(out.addr + done, chunk, static_cast<std::size_t>(n));
-        }
+        write_end(env, out, done, n, chunk);
         if (n > used) used = n;
         done += n;
     }
@@ -133,7 +142,7 @@ void read_through(JNIEnv *env, const End &in, jint len, Step step) {
     jint used = 0;
     for (jint done = 0; done < len;) {
         const jint n = len - done < kChunk ? len - done : kChunk;
-        env->GetByteArrayRegion(in.array, in.off + done, n, reinterpret_cast<jbyte *>(chunk));
+        read_end(env, in, done, n, chunk);
         step(chunk, static_cast<std::size_t>(n));
         if (n > used) used = n;
         done += n;
@@ -232,11 +241,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     uint8_t chunk[kChunk];
     const bool whole = len <= kChunk;
     const jint from = whole ? 0 : len - 32;  // all, or the last two blocks
-    if (in.array != nullptr) {
-        env->GetByteArrayRegion(in.array, in.off + from, len - from, reinterpret_cast<jbyte *>(chunk));
-    } else {
-        std::memcpy(chunk, in.addr + from, static_cast<std::size_t>(len - from));
-    }
+    read_end(env, in, from, len - from, chunk);
     uint8_t chaining[16];
     std::memcpy(chaining, iv.bytes, 16);
     if (whole) {
@@ -252,23 +257,14 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     } else if (outCap < len - pad) {
         status = SM4_ERR_OUTPUT_TOO_SMALL;
     } else if (whole) {
-        if (out.array != nullptr) {
-            env->SetByteArrayRegion(out.array, out.off, len - pad, reinterpret_cast<const jbyte *>(chunk));
-        } else {
-            std::memcpy(out.addr, chunk, static_cast<std::size_t>(len - pad));
-        }
+        write_end(env, out, 0, len - pad, chunk);
     } else {
         uint8_t tail[16];
         std::memcpy(tail, last, 16);
         transfer(env, in, out, len - 16, [&](const uint8_t *i, uint8_t *o, std::size_t n) {
             decipher(chaining, i, o, n);
         });
-        if (out.array != nullptr) {
-            env->SetByteArrayRegion(out.array, out.off + len - 16, 16 - pad,
-                                    reinterpret_cast<const jbyte *>(tail));
-        } else {
-            std::memcpy(out.addr + len - 16, tail, static_cast<std::size_t>(16 - pad));
-        }
+        write_end(env, out, len - 16, 16 - pad, tail);
         secure_wipe(tail, sizeof tail);
     }
     secure_wipe(chunk, static_cast<std::size_t>(whole ? len : 32));
