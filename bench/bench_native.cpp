@@ -34,8 +34,8 @@
 #include "sm3_kdf.h"
 #include "sm4.h"
 #include "sm4_cbc.h"
-#include "sm4_core.h"
-#include "sm4_forms.h"
+#include "forms/sm4_table.h"
+#include "forms/sm4_forms.h"
 
 namespace {
 

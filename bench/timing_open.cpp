@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 #include "sm4_cbc.h"
 
 namespace {

@@ -26,8 +26,9 @@
 
 #include "sm4_cbc.h"
 #include "ghash.h"
-#include "sm4_forms.h"
-#include "sm4_modes.h"
+#include "forms/sm4_forms.h"
+#include "sm4_block_modes.h"
+#include "sm4_gcm.h"
 #include "fuzz_util.h"
 
 namespace {

@@ -30,7 +30,7 @@
 #include <memory>
 #include <vector>
 
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 #include "sm4_cbc.h"
 #include "fuzz_util.h"

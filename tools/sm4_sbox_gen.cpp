@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "sm4_core.h"
+#include "forms/sm4_table.h"
 
 namespace {
 

@@ -7,12 +7,13 @@
 #include <cstdint>
 #include <new>
 
-#include "byteorder.h"
 #include "hwrand/rdrand.h"
+#include "jni_util.h"
 #include "native_status.h"
 #include "sm3.h"
 #include "sm3_kdf.h"
 #include "sm4_cbc.h"
+#include "util/wipe.h"
 
 namespace {
 
@@ -96,14 +97,6 @@ void copy_out(JNIEnv *env, jbyteArray array, jint count, const uint8_t *bytes) {
     env->SetByteArrayRegion(array, 0, count, reinterpret_cast<const jbyte *>(bytes));
 }
 
-// A length that must describe a prefix of `array`: 0 <= len <= its length,
-// which is left in *size.
-bool prefix_of(JNIEnv *env, jbyteArray array, jint len, jsize *size) {
-    if (len < 0) return false;
-    *size = env->GetArrayLength(array);
-    return len <= *size;
-}
-
 // Seal (encrypt != 0) or open an envelope. Shared by both cipher methods,
 // which differ only in the direction and the capacity pre-check.
 jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKey, jbyteArray iv,
@@ -180,8 +173,9 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     JNIEnv *env, jclass, jbyteArray hash, jbyteArray data, jint dataLen) {
     if (hash == nullptr || data == nullptr) return NATIVE_ERR_ARGUMENT;
     if (env->GetArrayLength(hash) != 32) return NATIVE_ERR_HASH_LENGTH;
+    // A negative length is refused before the array is looked at.
     jsize size = 0;
-    if (!prefix_of(env, data, dataLen, &size)) return NATIVE_ERR_ARGUMENT;
+    if (dataLen < 0 || !zenthal::jni::array_range(env, data, 0, dataLen, &size)) return NATIVE_ERR_ARGUMENT;
 
     Frame f(env);
     const uint8_t *in = take_bytes(f, data, size);
@@ -198,7 +192,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     if (derivedKey == nullptr || z == nullptr) return NATIVE_ERR_ARGUMENT;
     if (keyLen < 0) return NATIVE_ERR_ARGUMENT;
     jsize size = 0;
-    if (!prefix_of(env, z, zLen, &size)) return NATIVE_ERR_ARGUMENT;
+    if (zLen < 0 || !zenthal::jni::array_range(env, z, 0, zLen, &size)) return NATIVE_ERR_ARGUMENT;
 
     Frame f(env);
     const uint8_t *zin = take_bytes(f, z, size);

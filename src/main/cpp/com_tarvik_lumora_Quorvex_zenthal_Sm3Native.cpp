@@ -10,66 +10,36 @@
 
 #include <cstdint>
 
-#include "byteorder.h"
+#include "jni_util.h"
 #include "native_status.h"
 #include "sm3.h"
+#include "util/wipe.h"
 
 namespace {
 
+using zenthal::jni::array_range;
+using zenthal::jni::End;
+using zenthal::jni::has_length;
+using zenthal::jni::read_through;
+using zenthal::jni::resolve;
+
 static_assert(sizeof(SM3_context) == 104, "the Java state arrays are 104 bytes");
-constexpr jsize kStateLength = static_cast<jsize>(sizeof(SM3_context));
-
-// Input is copied from a Java array this many bytes at a time.
-constexpr jint kChunk = 4096;
-
-// 0 <= off, 0 <= len, off + len <= size, without overflow (size >= 0).
-bool range_ok(jlong size, jint off, jint len) {
-    return off >= 0 && len >= 0 && static_cast<jlong>(off) <= size - len;
-}
-
-bool is_state(JNIEnv *env, jbyteArray state) {
-    return state != nullptr && env->GetArrayLength(state) == kStateLength;
-}
-
-bool array_range(JNIEnv *env, jbyteArray array, jint off, jint len) {
-    return array != nullptr && range_ok(env->GetArrayLength(array), off, len);
-}
-
-bool digest_room(JNIEnv *env, jbyteArray out, jint off) {
-    return array_range(env, out, off, SM3_DIGEST_LENGTH);
-}
 
 // A context local to one call, wiped whatever the path out. Any 104 bytes
 // are a context the engine can use safely: the block index it derives from
 // the count is always below 64.
-struct LocalContext {
-    SM3_context ctx{};
-    LocalContext() = default;
-    LocalContext(const LocalContext &) = delete;
-    LocalContext &operator=(const LocalContext &) = delete;
-    ~LocalContext() { zenthal::secure_wipe(&ctx, sizeof ctx); }
+using LocalContext = zenthal::jni::Local<SM3_context>;
 
-    void load(JNIEnv *env, jbyteArray state) {
-        env->GetByteArrayRegion(state, 0, kStateLength, reinterpret_cast<jbyte *>(&ctx));
-    }
-    void store(JNIEnv *env, jbyteArray state) {
-        env->SetByteArrayRegion(state, 0, kStateLength, reinterpret_cast<const jbyte *>(&ctx));
-    }
-};
+bool is_state(JNIEnv *env, jbyteArray state) { return has_length(env, state, LocalContext::kBytes); }
+
+bool digest_room(JNIEnv *env, jbyteArray out, jint off) { return array_range(env, out, off, SM3_DIGEST_LENGTH); }
 
 // Absorbs in[off .. off+len-1] through a stack chunk; the range was checked.
 void absorb(JNIEnv *env, SM3_context *ctx, jbyteArray in, jint off, jint len) {
-    uint8_t chunk[kChunk];
-    jint used = 0;
-    while (len > 0) {
-        const jint n = len < kChunk ? len : kChunk;
-        env->GetByteArrayRegion(in, off, n, reinterpret_cast<jbyte *>(chunk));
-        SM3_Update(ctx, chunk, static_cast<uint32_t>(n));
-        if (n > used) used = n;
-        off += n;
-        len -= n;
-    }
-    zenthal::secure_wipe(chunk, static_cast<std::size_t>(used));
+    End end;
+    end.array = in;
+    end.off = off;
+    read_through(env, end, len, [&](const uint8_t *p, std::size_t n) { SM3_Update(ctx, p, static_cast<uint32_t>(n)); });
 }
 
 }  // namespace
@@ -80,7 +50,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_init(JNI
                                                                           jbyteArray state) {
     if (!is_state(env, state)) return NATIVE_ERR_ARGUMENT;
     LocalContext c;
-    SM3_Init(&c.ctx);
+    SM3_Init(&c.value);
     c.store(env, state);
     return NATIVE_OK;
 }
@@ -90,21 +60,20 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_update(
     if (!is_state(env, state) || !array_range(env, in, off, len)) return NATIVE_ERR_ARGUMENT;
     LocalContext c;
     c.load(env, state);
-    absorb(env, &c.ctx, in, off, len);
+    absorb(env, &c.value, in, off, len);
     c.store(env, state);
     return NATIVE_OK;
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_updateDirect(
     JNIEnv *env, jclass, jbyteArray state, jobject in, jint off, jint len) {
-    if (!is_state(env, state) || in == nullptr) return NATIVE_ERR_ARGUMENT;
-    // A heap buffer (or any other object) has no address and capacity -1.
-    const auto *base = static_cast<const uint8_t *>(env->GetDirectBufferAddress(in));
-    const jlong capacity = env->GetDirectBufferCapacity(in);
-    if (base == nullptr || capacity < 0 || !range_ok(capacity, off, len)) return NATIVE_ERR_ARGUMENT;
+    End direct;
+    if (!is_state(env, state) || in == nullptr || !resolve(env, nullptr, in, off, len, &direct)) {
+        return NATIVE_ERR_ARGUMENT;
+    }
     LocalContext c;
     c.load(env, state);
-    SM3_Update(&c.ctx, base + off, static_cast<uint32_t>(len));
+    SM3_Update(&c.value, direct.addr, static_cast<uint32_t>(len));
     c.store(env, state);
     return NATIVE_OK;
 }
@@ -117,9 +86,9 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_finish(
     }
     LocalContext c;
     c.load(env, state);
-    absorb(env, &c.ctx, in, off, len);
+    absorb(env, &c.value, in, off, len);
     uint8_t digest[SM3_DIGEST_LENGTH];
-    SM3_Final(&c.ctx, digest, SM3_DIGEST_LENGTH);
+    SM3_Final(&c.value, digest, SM3_DIGEST_LENGTH);
     env->SetByteArrayRegion(out, outOff, SM3_DIGEST_LENGTH, reinterpret_cast<const jbyte *>(digest));
     zenthal::secure_wipe(digest, sizeof digest);
     return NATIVE_OK;
@@ -134,12 +103,12 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_hmacFini
     }
     LocalContext c;
     c.load(env, inner);
-    absorb(env, &c.ctx, in, off, len);
+    absorb(env, &c.value, in, off, len);
     uint8_t digest[SM3_DIGEST_LENGTH];
-    SM3_Final(&c.ctx, digest, SM3_DIGEST_LENGTH);
+    SM3_Final(&c.value, digest, SM3_DIGEST_LENGTH);
     c.load(env, outer);
-    SM3_Update(&c.ctx, digest, SM3_DIGEST_LENGTH);
-    SM3_Final(&c.ctx, digest, SM3_DIGEST_LENGTH);
+    SM3_Update(&c.value, digest, SM3_DIGEST_LENGTH);
+    SM3_Final(&c.value, digest, SM3_DIGEST_LENGTH);
     env->SetByteArrayRegion(out, outOff, SM3_DIGEST_LENGTH, reinterpret_cast<const jbyte *>(digest));
     zenthal::secure_wipe(digest, sizeof digest);
     return NATIVE_OK;

@@ -9,31 +9,10 @@
 
 #include <atomic>
 
-#include "byteorder.h"
+#include "util/byteorder.h"
+#include "util/ct.h"
 
 namespace zenthal {
-namespace {
-
-inline uint64_t load64_be(const uint8_t *p) {
-    return (static_cast<uint64_t>(load32_be(p)) << 32) | load32_be(p + 4);
-}
-
-inline void store64_be(uint8_t *p, uint64_t v) {
-    store32_be(p, static_cast<uint32_t>(v >> 32));
-    store32_be(p + 4, static_cast<uint32_t>(v));
-}
-
-// All ones when bit is 1; the barrier keeps the compiler from turning the
-// mask back into a branch.
-inline uint64_t mask64(uint64_t bit) {
-    uint64_t m = 0 - bit;
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__("" : "+r"(m));
-#endif
-    return m;
-}
-
-}  // namespace
 
 void ghash_portable(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks) {
     const uint64_t h0 = load64_be(h), h1 = load64_be(h + 8);
@@ -44,10 +23,10 @@ void ghash_portable(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::
         uint64_t z0 = 0, z1 = 0, v0 = h0, v1 = h1;
         for (int i = 0; i < 128; ++i) {
             const uint64_t word = i < 64 ? x0 : x1;  // i is public
-            const uint64_t m = mask64((word >> (63 - (i & 63))) & 1);
+            const uint64_t m = ct_mask64((word >> (63 - (i & 63))) & 1);
             z0 ^= v0 & m;
             z1 ^= v1 & m;
-            const uint64_t carry = mask64(v1 & 1);
+            const uint64_t carry = ct_mask64(v1 & 1);
             v1 = (v1 >> 1) | (v0 << 63);
             v0 = (v0 >> 1) ^ (carry & 0xE100000000000000ull);
         }

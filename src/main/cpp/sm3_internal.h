@@ -28,16 +28,14 @@ void sm3_compress_portable(uint32_t state[8], const uint8_t *blocks, std::size_t
 
 #if ZENTHAL_SM3_AVX512
 // The same, for x86-64 processors with AVX-512VL, BMI1 and BMI2; call only
-// when sm3_avx512_usable() says so.
+// where cpu_features() offers them.
 void sm3_compress_avx512(uint32_t state[8], const uint8_t *blocks, std::size_t n);
-bool sm3_avx512_usable();
 #endif
 
 #if ZENTHAL_SM3_ARM_CE
 // The same, for aarch64 processors with the SM3 instructions; call only
-// when sm3_arm_ce_usable() says so.
+// where cpu_features() offers them.
 void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n);
-bool sm3_arm_ce_usable();
 #endif
 
 }  // namespace zenthal

@@ -3,7 +3,7 @@
 // SM3_Final wipes the context, so no intermediate digest stays behind.
 #include "sm3_kdf.h"
 
-#include "byteorder.h"
+#include "util/byteorder.h"
 #include "sm3.h"
 
 void SM3_KDF(uint8_t *out, uint32_t klen, const uint8_t *z, uint32_t zlen) {

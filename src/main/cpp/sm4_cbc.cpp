@@ -29,13 +29,21 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "forms/sm4_forms.h"
+#include "forms/sm4_table.h"
 #include "sm4.h"
-#include "sm4_core.h"
-#include "sm4_forms.h"
+#include "util/ct.h"
+#include "util/wipe.h"
 
 namespace {
 
-using zenthal::opaque32;
+using zenthal::ct_equal;
+using zenthal::ct_mask;
+using zenthal::ct_mask_lt;
+using zenthal::ct_mask_nonzero;
+using zenthal::ct_mask_zero;
+using zenthal::ct_pkcs7_length;
+using zenthal::ct_select;
 using zenthal::secure_wipe;
 using zenthal::Sm4Form;
 using zenthal::Sm4Lanes;
@@ -43,23 +51,6 @@ using zenthal::sm4_lanes;
 
 static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
     for (int j = 0; j < 16; ++j) dst[j] = static_cast<uint8_t>(a[j] ^ b[j]);
-}
-
-/* Masks for decisions on secret bytes: all ones for true, zero for false.
- * The value barrier keeps the optimiser from turning a mask back into a
- * branch or a conditional move on a flag it could see. */
-static inline uint32_t mask_of(uint32_t bit) { return opaque32(0u - bit); }
-
-static inline uint32_t mask_zero(uint32_t x) { return mask_of((~x & (x - 1)) >> 31); }
-
-/* a < b for |a - b| < 2^31. */
-static inline uint32_t mask_lt(int32_t a, int32_t b) {
-    return mask_of(static_cast<uint32_t>(a - b) >> 31);
-}
-
-static inline int32_t pick(uint32_t mask, int32_t yes, int32_t no) {
-    return static_cast<int32_t>((static_cast<uint32_t>(yes) & mask) |
-                                (static_cast<uint32_t>(no) & ~mask));
 }
 
 /* What the deciphered last block of a CBC ciphertext of `len` bytes decides,
@@ -74,15 +65,10 @@ struct Verdict {
 static inline Verdict judge_last(const uint8_t work[16], uint32_t len, uint32_t cap) {
     const uint32_t p = work[15];
     const int32_t data = 16 - static_cast<int32_t>(p);
-    /* 1 <= p <= 16, then every byte from position 16 - p on equals p: all 16
-     * bytes are read whatever p says. */
-    uint32_t good = ~mask_zero(p) & mask_lt(static_cast<int32_t>(p), 17);
-    for (int32_t j = 0; j < 16; ++j) {
-        good &= mask_lt(j, data) | mask_zero(work[j] ^ p);
-    }
+    const uint32_t good = ct_mask_nonzero(ct_pkcs7_length(work));
     /* cap >= len - p in 64 bits: for a bad pad value len - p may be negative. */
     const uint64_t slack = static_cast<uint64_t>(cap) + p - len;
-    const uint32_t fits = ~mask_of(static_cast<uint32_t>(slack >> 63));
+    const uint32_t fits = ~ct_mask(static_cast<uint32_t>(slack >> 63));
     return {good, fits, data, len - p};
 }
 
@@ -92,7 +78,7 @@ static inline Verdict judge_last(const uint8_t work[16], uint32_t len, uint32_t 
 static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16], int32_t data,
                               uint32_t ok) {
     for (uint32_t j = 0; j < room; ++j) {
-        const uint32_t take = ok & mask_lt(static_cast<int32_t>(j), data);
+        const uint32_t take = ok & ct_mask_lt(static_cast<int32_t>(j), data);
         dst[j] = static_cast<uint8_t>((work[j] & take) | (dst[j] & ~take));
     }
 }
@@ -102,8 +88,8 @@ static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16
  * pad value the block is meaningless, and the MAC is computed anyway. */
 static inline void mac_last(uint8_t last[16], const uint8_t p[16], int32_t data) {
     for (int32_t j = 0; j < 16; ++j) {
-        const uint32_t keep = mask_lt(j, data);
-        const uint32_t mark = mask_zero(static_cast<uint32_t>(j - data));
+        const uint32_t keep = ct_mask_lt(j, data);
+        const uint32_t mark = ct_mask_zero(static_cast<uint32_t>(j - data));
         last[j] = static_cast<uint8_t>((p[j] & keep) | (0x80u & mark));
     }
 }
@@ -206,17 +192,15 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     mac_last(last, p, v.data);
     xor16(mac, mac, last);
     f.pair(&lanes, spare, mac);
-    uint32_t diff = 0;
-    for (uint32_t j = 0; j < 16; ++j) diff |= (uint32_t)(mac[j] ^ in[ct_len + j]);
-    const uint32_t mac_ok = mask_zero(diff);
+    const uint32_t mac_ok = ct_equal(mac, in + ct_len, 16);
     const uint32_t ok = v.good & v.fits;
     const uint32_t before = (uint32_t)(n - 1) * 16;
     const uint32_t room = cap - before < 16 ? cap - before : 16;
     store_last(out + before, room, p, v.data, ok);
     *outlen = (v.m & ok) | (cap & ~ok);
-    int32_t rc = pick(mac_ok, SM4_SUCCESS, SM4_ERR_MAC_MISMATCH);
-    rc = pick(v.fits, rc, SM4_ERR_OUTPUT_TOO_SMALL);
-    rc = pick(v.good, rc, SM4_ERR_BAD_PADDING);
+    int32_t rc = ct_select(mac_ok, SM4_SUCCESS, SM4_ERR_MAC_MISMATCH);
+    rc = ct_select(v.fits, rc, SM4_ERR_OUTPUT_TOO_SMALL);
+    rc = ct_select(v.good, rc, SM4_ERR_BAD_PADDING);
     secure_wipe(&rk, sizeof rk);
     secure_wipe(&mk, sizeof mk);
     secure_wipe(&lanes, sizeof lanes);
@@ -316,7 +300,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
     *outlen = (v.m & ok) | (cap & ~ok);
     secure_wipe(&rk, sizeof rk);
     secure_wipe(work, sizeof work);
-    return pick(v.good, pick(v.fits, SM4_SUCCESS, SM4_ERR_OUTPUT_TOO_SMALL), SM4_ERR_BAD_PADDING);
+    return ct_select(v.good, ct_select(v.fits, SM4_SUCCESS, SM4_ERR_OUTPUT_TOO_SMALL), SM4_ERR_BAD_PADDING);
 }
 
 int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,

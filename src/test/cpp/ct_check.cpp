@@ -23,8 +23,10 @@
 #include "sm4.h"
 #include "sm4_cbc.h"
 #include "ghash.h"
-#include "sm4_forms.h"
-#include "sm4_modes.h"
+#include "forms/sm4_forms.h"
+#include "sm4_block_modes.h"
+#include "sm4_gcm.h"
+#include "util/ct.h"
 
 namespace {
 
@@ -135,7 +137,7 @@ void cipher_modes() {
     std::memcpy(ctr, iv, 16);
     uint32_t pos = 0;
     zenthal::sm4_ctr(&rk, true, ctr, ks, &pos, plain, out, 333);
-    uint32_t pad = zenthal::sm4_pad_length(out);
+    uint32_t pad = zenthal::ct_pkcs7_length(out);
     publish(&pad);
     zenthal::Sm4GcmState st;
     zenthal::sm4_gcm_start(&rk, &st, iv);

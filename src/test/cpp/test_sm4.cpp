@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "sm4.h"
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 namespace {
 

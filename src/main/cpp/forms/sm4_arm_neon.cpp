@@ -2,7 +2,7 @@
 // sixteen registers that hold all 256 entries, so no memory access depends
 // on key or data; four blocks per register, held transposed (register j
 // holds word j of four blocks).
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 #if defined(ZENTHAL_SM4_ARM)
 
@@ -10,14 +10,12 @@
 
 #include <cstring>
 
-#include "sm4_core.h"
+#include "forms/sm4_consts.h"
+#include "util/byteorder.h"
+#include "util/wipe.h"
 
 namespace {
 
-void wipe(void *p, std::size_t n) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
 
 struct Sbox {
     uint8x16x4_t t0, t1, t2, t3;
@@ -92,7 +90,7 @@ void blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t 
         std::memcpy(out, buf, 16 * take);
         in += 16 * take, out += 16 * take, n -= take;
     }
-    wipe(buf, sizeof buf);
+    zenthal::secure_wipe(buf, sizeof buf);
 }
 
 // Lanes 0 and 2 carry block a, lanes 1 and 3 block b.
@@ -110,24 +108,12 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
     vst4q_u32(reinterpret_cast<uint32_t *>(buf), x);
     std::memcpy(a, buf, 16);
     std::memcpy(b, buf + 16, 16);
-    wipe(buf, sizeof buf);
+    zenthal::secure_wipe(buf, sizeof buf);
 }
 
-void schedule(const uint8_t key[16], SM4_round_keys *rk) {
-    static const uint32_t FK[4] = {0xA3B1BAC6, 0x56AA3350, 0x677D9197, 0xB27022DC};
-    const Sbox s = load_sbox();
-    uint32_t k[4];
-    for (int j = 0; j < 4; ++j) k[j] = zenthal::load32_be(key + 4 * j) ^ FK[j];
-    for (unsigned i = 0; i < 32; ++i) {
-        const uint32_t ck = ((28 * i) & 0xFF) << 24 | ((28 * i + 7) & 0xFF) << 16 |
-                            ((28 * i + 14) & 0xFF) << 8 | ((28 * i + 21) & 0xFF);
-        const uint32_t b =
-            vgetq_lane_u32(sbox(s, vdupq_n_u32(k[(i + 1) & 3] ^ k[(i + 2) & 3] ^ k[(i + 3) & 3] ^ ck)), 0);
-        k[i & 3] ^= b ^ zenthal::rotl32(b, 13) ^ zenthal::rotl32(b, 23);
-        rk->rk[i] = k[i & 3];
-    }
-    wipe(k, sizeof k);
-}
+uint32_t tau(uint32_t a) { return vgetq_lane_u32(sbox(load_sbox(), vdupq_n_u32(a)), 0); }
+
+void schedule(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_expand_key(key, rk, tau); }
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 // functions each, and the choice among them. Internal to the library.
 //
 // Every form computes the same cipher; they differ in how the S-box is
-// evaluated. The table form (sm4_core.h) looks it up in memory and is the
+// evaluated. The table form (sm4_table.h) looks it up in memory and is the
 // reference and the last resort. The others compute it in vector registers
 // without a memory access that depends on key or data:
 //   gfni-avx512  x86-64 GFNI + AVX-512 (16 blocks per register)

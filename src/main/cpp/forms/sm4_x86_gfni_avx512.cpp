@@ -2,7 +2,7 @@
 // register, and the linear transform with single-instruction rotations and
 // three-way XORs. Compiled with -mavx512f -mavx512bw -mavx512vl -mgfni and
 // run only where the processor and the OS offer all of them.
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -15,7 +15,7 @@
 
 #include <immintrin.h>
 
-#include "sm4_x86_gfni.h"
+#include "forms/sm4_x86_gfni_sbox.inc"
 
 namespace {
 
@@ -33,7 +33,7 @@ inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ter
 
 }  // namespace
 
-#include "sm4_x86_body.h"
+#include "forms/sm4_x86_rounds.inc"
 
 namespace zenthal {
 extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, crypt_blocks<__m512i>, crypt_pair, nullptr};

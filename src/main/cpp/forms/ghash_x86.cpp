@@ -9,10 +9,10 @@
 // (0x87). X and H stay in that order across the blocks of one call.
 #include "ghash.h"
 
-#include "byteorder.h"
+#include "util/cpu.h"
+#include "util/wipe.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <cpuid.h>
 #include <immintrin.h>
 
 namespace zenthal {
@@ -153,24 +153,13 @@ ZENTHAL_VCLMUL void ghash_vclmul(uint8_t x[16], const uint8_t h[16], const uint8
 }  // namespace
 
 GhashFn ghash_vclmul_form() {
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return nullptr;
-    // PCLMULQDQ, SSSE3, AVX, and OSXSAVE with the OS saving the YMM state.
-    const unsigned need1 = (1u << 1) | (1u << 9) | (1u << 27) | (1u << 28);
-    if ((ecx & need1) != need1) return nullptr;
-    unsigned xcr0_lo, xcr0_hi;
-    __asm__("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
-    if ((xcr0_lo & 0x6u) != 0x6u) return nullptr;
-    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return nullptr;
-    const bool avx2 = (ebx & (1u << 5)) != 0, vpclmulqdq = (ecx & (1u << 10)) != 0;
-    return avx2 && vpclmulqdq ? ghash_vclmul : nullptr;
+    const CpuFeatures &c = cpu_features();
+    return c.avx2 && c.pclmulqdq && c.ssse3 && c.vpclmulqdq ? ghash_vclmul : nullptr;
 }
 
 GhashFn ghash_clmul_form() {
-    unsigned eax, ebx, ecx, edx;
-    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return nullptr;
-    const unsigned need = (1u << 1) | (1u << 9);  // PCLMULQDQ, SSSE3
-    return (ecx & need) == need ? ghash_clmul : nullptr;
+    const CpuFeatures &c = cpu_features();
+    return c.pclmulqdq && c.ssse3 ? ghash_clmul : nullptr;
 }
 
 }  // namespace zenthal

@@ -1,13 +1,15 @@
 // The block modes behind the JCA Cipher: batches for sm4_crypt_blocks on the
-// stack, every batch wiped before return; GHASH through ghash_blocks.
-#include "sm4_modes.h"
+// stack, every batch wiped before return.
+#include "sm4_block_modes.h"
 
 #include <cstring>
 
-#include "byteorder.h"
-#include "ghash.h"
+#include "forms/sm4_forms.h"
 #include "sm4_blocks.h"
-#include "sm4_forms.h"
+#include "sm4_cbc.h"
+#include "util/byteorder.h"
+#include "util/ct.h"
+#include "util/wipe.h"
 
 namespace zenthal {
 namespace {
@@ -30,11 +32,6 @@ void increment(uint8_t ctr[16], bool wide) {
     }
 }
 
-void store64_be(uint8_t *p, uint64_t v) {
-    store32_be(p, static_cast<uint32_t>(v >> 32));
-    store32_be(p + 4, static_cast<uint32_t>(v));
-}
-
 // n successive counter blocks into buf, and ctr advanced past them: the
 // block as two big-endian 64-bit halves, the carry added without a branch.
 // GCM's counter (not wide) wraps within its last 32 bits.
@@ -53,18 +50,6 @@ void fill_counters(uint8_t *buf, uint8_t ctr[16], std::size_t n, bool wide) {
     }
     store64_be(ctr, hi);
     store64_be(ctr + 8, lo);
-}
-
-inline uint32_t mask_nonzero(uint32_t x) { return opaque32(0u - ((x | (0u - x)) >> 31)); }
-
-// Pads and hashes a pending partial block of AAD once ciphertext starts.
-void close_aad(Sm4GcmState *st) {
-    const std::size_t r = static_cast<std::size_t>(st->aad_len % 16);
-    if (st->ct_len == 0 && r != 0) {
-        std::memset(st->part + r, 0, 16 - r);
-        ghash_blocks(st->x, st->h, st->part, 1);
-        std::memset(st->part, 0, 16);
-    }
 }
 
 }  // namespace
@@ -163,93 +148,13 @@ void sm4_ctr(const SM4_round_keys *rk, bool wide, uint8_t ctr[16], uint8_t ks[16
     *pos = p;
 }
 
-uint32_t sm4_pad_length(const uint8_t block[16]) {
-    const uint32_t p = block[15];
-    // 1 <= p <= 16, and every one of the last p bytes equals p; all 16 bytes
-    // are read whatever p is.
-    uint32_t bad = ~mask_nonzero(p) | mask_nonzero((16 - p) >> 31 & 1u);
-    for (uint32_t j = 0; j < 16; ++j) {
-        // j >= 16 - p: the byte belongs to the padding.
-        const uint32_t in_pad = mask_nonzero((j + p) >> 4);
-        bad |= in_pad & mask_nonzero(block[j] ^ p);
-    }
-    return p & ~bad;
-}
+void sm4_counter_next(uint8_t ctr[16], bool wide) { increment(ctr, wide); }
 
-void sm4_gcm_start(const SM4_round_keys *rk, Sm4GcmState *st, const uint8_t *iv12) {
-    std::memset(st, 0, sizeof *st);
-    if (iv12 == nullptr) {
-        SM4_encrypt(st->h, st->h, rk);
-        return;
-    }
-    std::memcpy(st->j0, iv12, 12);
-    st->j0[15] = 1;
-    std::memcpy(st->ctr, st->j0, 16);
-    increment(st->ctr, false);
-    // H = E(0) and E(J0) side by side: one block's latency for both.
-    uint8_t two[32] = {0};
-    std::memcpy(two + 16, st->j0, 16);
-    sm4_crypt_blocks(rk, two, two, 2, false);
-    std::memcpy(st->h, two, 16);
-    std::memcpy(st->ej0, two + 16, 16);
-    secure_wipe(two, sizeof two);
-}
-
-void sm4_gcm_iv_blocks(Sm4GcmState *st, const uint8_t *blocks, std::size_t nblocks) {
-    ghash_blocks(st->j0, st->h, blocks, nblocks);
-}
-
-void sm4_gcm_iv_end(const SM4_round_keys *rk, Sm4GcmState *st, uint64_t iv_len) {
-    uint8_t len_block[16] = {0};
-    store64_be(len_block + 8, iv_len * 8);
-    ghash_blocks(st->j0, st->h, len_block, 1);
-    std::memcpy(st->ctr, st->j0, 16);
-    increment(st->ctr, false);
-    SM4_encrypt(st->j0, st->ej0, rk);
-}
-
-// Hashes len bytes into the accumulator, `r` of them already waiting in
-// st->part: top up the partial block, take whole blocks, keep the tail.
-static void absorb(Sm4GcmState *st, std::size_t r, const uint8_t *in, std::size_t len) {
-    if (r != 0) {
-        std::size_t n = 16 - r;
-        if (n > len) n = len;
-        std::memcpy(st->part + r, in, n);
-        in += n;
-        len -= n;
-        if (r + n < 16) return;
-        ghash_blocks(st->x, st->h, st->part, 1);
-    }
-    ghash_blocks(st->x, st->h, in, len / 16);
-    std::memcpy(st->part, in + (len & ~static_cast<std::size_t>(15)), len % 16);
-}
-
-void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
-    const std::size_t r = static_cast<std::size_t>(st->aad_len % 16);
-    st->aad_len += len;
-    absorb(st, r, in, len);
-}
-
-void sm4_gcm_hash(Sm4GcmState *st, const uint8_t *in, std::size_t len) {
-    if (len == 0) return;
-    close_aad(st);
-    const std::size_t r = static_cast<std::size_t>(st->ct_len % 16);
-    st->ct_len += len;
-    absorb(st, r, in, len);
-}
-
-void sm4_gcm_tag(Sm4GcmState *st, uint8_t tag[16]) {
-    close_aad(st);
-    const std::size_t r = static_cast<std::size_t>(st->ct_len % 16);
-    if (r != 0) {
-        std::memset(st->part + r, 0, 16 - r);
-        ghash_blocks(st->x, st->h, st->part, 1);
-    }
-    uint8_t len_block[16];
-    store64_be(len_block, st->aad_len * 8);
-    store64_be(len_block + 8, st->ct_len * 8);
-    ghash_blocks(st->x, st->h, len_block, 1);
-    xor_bytes(tag, st->ej0, st->x, 16);
+int32_t sm4_unpadded_length(const uint8_t last[16], int32_t len, int32_t cap) {
+    const int32_t pad = static_cast<int32_t>(ct_pkcs7_length(last));
+    const uint32_t good = ct_mask_nonzero(static_cast<uint32_t>(pad));
+    const uint32_t fits = ~ct_mask_lt(cap, len - pad);
+    return ct_select(good, ct_select(fits, len - pad, SM4_ERR_OUTPUT_TOO_SMALL), SM4_ERR_BAD_PADDING);
 }
 
 }  // namespace zenthal

@@ -1,10 +1,10 @@
-// The aesni-avx2 form of SM4 (sm4_x86_aesni.h). Compiled with -mavx2 -maes
+// The aesni-avx2 form of SM4 (sm4_x86_aesni_round.inc). Compiled with -mavx2 -maes
 // and run only where the processor offers both.
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
-#include "sm4_x86_aesni.h"
+#include "forms/sm4_x86_aesni_round.inc"
 
 namespace zenthal {
 extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, fused_blocks, pair, prepare};

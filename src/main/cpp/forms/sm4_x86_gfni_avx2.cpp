@@ -1,15 +1,15 @@
 // The gfni-avx2 form of SM4: the S-box as two GF(2^8) affine instructions,
 // on eight blocks per 256-bit register. Compiled with -mavx2 -mgfni and run
 // only where the processor offers both.
-#include "sm4_forms.h"
+#include "forms/sm4_forms.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 
-#include "sm4_x86_gfni.h"
+#include "forms/sm4_x86_gfni_sbox.inc"
 
-#include "sm4_x86_body.h"
+#include "forms/sm4_x86_rounds.inc"
 
 namespace zenthal {
 extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", set_key, crypt_blocks<__m256i>, crypt_pair, nullptr};

@@ -1,14 +1,11 @@
-// SM4 in the modes the JCA provider offers (ECB, CBC, CTR, GCM), as
-// streaming steps over caller-held state: the Java side keeps every record
-// here in its own arrays and the bridge copies it in and out around each
-// call, so nothing outlives a call. Internal to the library.
-//
-// Many-block work goes through sm4_crypt_blocks, in batches of kBatchBlocks
-// on the stack; only CBC encryption, a chain, runs block after block.
-// `out` may equal `in` or lie before it (a forward-safe overlap); every step
-// reads a batch of input before it writes that batch's output.
-#ifndef ZENTHAL_SM4_MODES_H
-#define ZENTHAL_SM4_MODES_H
+// SM4-GCM as streaming steps over a caller-held record: J0 from the IV, the
+// associated data, the ciphertext through GHASH, the tag and its check. The
+// Java side keeps the record in its own array and the bridge copies it in
+// and out around each call, so nothing outlives a call. The keystream is the
+// CTR step of sm4_block_modes.h with GCM's 32-bit counter. Internal to the
+// library.
+#ifndef ZENTHAL_SM4_GCM_H
+#define ZENTHAL_SM4_GCM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -16,28 +13,6 @@
 #include "sm4.h"
 
 namespace zenthal {
-
-constexpr std::size_t kBatchBlocks = 64;
-
-// ECB over nblocks whole blocks.
-void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t *out,
-             std::size_t nblocks);
-
-// CBC over nblocks whole blocks; chain holds the IV, or the last ciphertext
-// block, and is advanced.
-void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const uint8_t *in,
-             uint8_t *out, std::size_t nblocks);
-
-// A counter stream over len bytes, whole or not. ctr is the next counter
-// block, ks the keystream block in use and pos (0..15) how much of it is
-// spent; pos 0 means none is pending. CTR mode increments the whole block
-// as a 128-bit big-endian number (wide); GCM only its last 32 bits.
-void sm4_ctr(const SM4_round_keys *rk, bool wide, uint8_t ctr[16], uint8_t ks[16], uint32_t *pos,
-             const uint8_t *in, uint8_t *out, std::size_t len);
-
-// PKCS#7 check of a deciphered last block, in time independent of its bytes:
-// the pad length 1..16, or 0 when the padding is not valid.
-uint32_t sm4_pad_length(const uint8_t block[16]);
 
 // GCM's running record. Any bytes form a record the steps can work on
 // without leaving it: positions are lengths modulo 16.
@@ -68,6 +43,22 @@ void sm4_gcm_aad(Sm4GcmState *st, const uint8_t *in, std::size_t len);
 void sm4_gcm_hash(Sm4GcmState *st, const uint8_t *in, std::size_t len);
 // The full 16-byte tag of what was hashed; the record is spent afterwards.
 void sm4_gcm_tag(Sm4GcmState *st, uint8_t tag[16]);
+
+// Encrypts len bytes (the keystream, then the ciphertext hashed), continuing
+// the message the record holds.
+void sm4_gcm_encrypt(const SM4_round_keys *rk, Sm4GcmState *st, const uint8_t *in, uint8_t *out,
+                     std::size_t len);
+
+// The tag of what was hashed, compared with the `tag_len` bytes (4 to 16) of
+// `given` in time independent of their values: SM4_SUCCESS or
+// SM4_ERR_MAC_MISMATCH. The record is spent for hashing, but its keystream
+// is ready for sm4_gcm_decrypt.
+int32_t sm4_gcm_check_tag(Sm4GcmState *st, const uint8_t *given, std::size_t tag_len);
+
+// Decrypts a checked message: len bytes of keystream from where it starts,
+// `*pos` bytes into its first block (0 at the start), advanced.
+void sm4_gcm_decrypt(const SM4_round_keys *rk, Sm4GcmState *st, uint32_t *pos, const uint8_t *in,
+                     uint8_t *out, std::size_t len);
 
 }  // namespace zenthal
 

@@ -2,7 +2,9 @@
 // SM4E runs four rounds on one block, SM4EKEY makes four round keys.
 // Compiled with the sm4 extension enabled and run only where HWCAP_SM4 says
 // the processor has it.
-#include "sm4_forms.h"
+#include "forms/sm4_consts.h"
+#include "forms/sm4_forms.h"
+#include "util/wipe.h"
 
 #if defined(ZENTHAL_SM4_ARM)
 
@@ -12,10 +14,6 @@
 
 namespace {
 
-void wipe(void *p, std::size_t n) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
 
 // A block as four words in lanes 0..3, as SM4E takes them.
 inline uint32x4_t load_block(const uint8_t *p) { return vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(p))); }
@@ -68,7 +66,7 @@ void blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t 
         store_block(out + 48, d);
     }
     for (; n > 0; --n, in += 16, out += 16) store_block(out, crypt(load_block(in), k));
-    wipe(&k, sizeof k);
+    zenthal::secure_wipe(&k, sizeof k);
 }
 
 void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
@@ -82,16 +80,9 @@ void pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
 }
 
 void schedule(const uint8_t key[16], SM4_round_keys *rk) {
-    static const uint32_t FK[4] = {0xA3B1BAC6, 0x56AA3350, 0x677D9197, 0xB27022DC};
-    uint32x4_t k = veorq_u32(load_block(key), vld1q_u32(FK));
+    uint32x4_t k = veorq_u32(load_block(key), vld1q_u32(zenthal::SM4_FK));
     for (unsigned i = 0; i < 8; ++i) {
-        uint32_t ck[4];
-        for (unsigned j = 0; j < 4; ++j) {
-            const unsigned b = 4 * (4 * i + j);
-            ck[j] = (b * 7 & 0xFF) << 24 | ((b + 1) * 7 & 0xFF) << 16 | ((b + 2) * 7 & 0xFF) << 8 |
-                    ((b + 3) * 7 & 0xFF);
-        }
-        k = vsm4ekeyq_u32(k, vld1q_u32(ck));
+        k = vsm4ekeyq_u32(k, vld1q_u32(zenthal::SM4_CK + 4 * i));
         vst1q_u32(rk->rk + 4 * i, k);
     }
 }

@@ -8,19 +8,18 @@
 #if ZENTHAL_SM3_ARM_CE
 
 #include <arm_neon.h>
-#include <sys/auxv.h>
 
 #include <cstring>
 
+#include "util/byteorder.h"
+#include "util/wipe.h"
+
 namespace {
 
-inline uint32_t rol(uint32_t x, unsigned n) { return (x << (n & 31)) | (x >> ((32 - n) & 31)); }
-inline uint32_t p1(uint32_t x) { return x ^ rol(x, 15) ^ rol(x, 23); }
+using zenthal::load32_be;
+using zenthal::rotl32;
 
-inline uint32_t load_be(const uint8_t *p) {
-    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
-           static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
+inline uint32_t p1(uint32_t x) { return x ^ rotl32(x, 15) ^ rotl32(x, 23); }
 
 // The instructions keep a half of the state as lanes 3..0 = A, B, C, D
 // (and E, F, G, H): the reverse of the words' order in memory.
@@ -29,10 +28,6 @@ inline uint32x4_t reversed(uint32x4_t v) {
     return vextq_u32(v, v, 2);
 }
 
-void wipe(void *p, std::size_t n) {
-    std::memset(p, 0, n);
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-}
 
 }  // namespace
 
@@ -42,14 +37,14 @@ void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n
     uint32_t W[68], Wp[64];
     uint32x4_t abcd = reversed(vld1q_u32(state)), efgh = reversed(vld1q_u32(state + 4));
     for (; n > 0; --n, blocks += 64) {
-        for (int j = 0; j < 16; ++j) W[j] = load_be(blocks + 4 * j);
+        for (int j = 0; j < 16; ++j) W[j] = load32_be(blocks + 4 * j);
         for (int j = 16; j < 68; ++j)
-            W[j] = p1(W[j - 16] ^ W[j - 9] ^ rol(W[j - 3], 15)) ^ rol(W[j - 13], 7) ^ W[j - 6];
+            W[j] = p1(W[j - 16] ^ W[j - 9] ^ rotl32(W[j - 3], 15)) ^ rotl32(W[j - 13], 7) ^ W[j - 6];
         for (int j = 0; j < 64; ++j) Wp[j] = W[j] ^ W[j + 4];
         const uint32x4_t abcd0 = abcd, efgh0 = efgh;
 #define SM3_ROUND(j, TT1, TT2, lane)                                                               \
     do {                                                                                           \
-        const uint32_t t = rol((j) < 16 ? 0x79CC4519u : 0x7A879D8Au, (j) % 32);                    \
+        const uint32_t t = rotl32((j) < 16 ? 0x79CC4519u : 0x7A879D8Au, (j) % 32);                    \
         const uint32x4_t ss1 = vsm3ss1q_u32(abcd, efgh, vdupq_n_u32(t));                           \
         abcd = TT1(abcd, ss1, wp, lane);                                                           \
         efgh = TT2(efgh, ss1, w, lane);                                                            \
@@ -74,11 +69,10 @@ void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n
     }
     vst1q_u32(state, reversed(abcd));
     vst1q_u32(state + 4, reversed(efgh));
-    wipe(W, sizeof W);
-    wipe(Wp, sizeof Wp);
+    zenthal::secure_wipe(W, sizeof W);
+    zenthal::secure_wipe(Wp, sizeof Wp);
 }
 
-bool sm3_arm_ce_usable() { return (getauxval(AT_HWCAP) & (1ul << 18)) != 0; /* HWCAP_SM3 */ }
 
 }  // namespace zenthal
 

@@ -6,10 +6,8 @@
 
 #if defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
 #include <arm_neon.h>
-#if defined(__linux__)
-#include <asm/hwcap.h>
-#include <sys/auxv.h>
-#endif
+
+#include "util/cpu.h"
 
 namespace zenthal {
 namespace {
@@ -61,13 +59,7 @@ ZENTHAL_PMULL void ghash_pmull(uint8_t x[16], const uint8_t h[16], const uint8_t
 }  // namespace
 
 GhashFn ghash_pmull_form() {
-#if defined(__linux__)
-    return (getauxval(AT_HWCAP) & HWCAP_PMULL) ? ghash_pmull : nullptr;
-#elif defined(__APPLE__)
-    return ghash_pmull;  // every Apple aarch64 processor has it
-#else
-    return nullptr;
-#endif
+    return cpu_features().pmull ? ghash_pmull : nullptr;
 }
 
 }  // namespace zenthal

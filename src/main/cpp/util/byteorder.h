@@ -1,15 +1,19 @@
 // Big-endian loads and stores and 32-bit rotations shared by the engines.
 // memcpy plus a byte swap compiles to a single load/store and bswap (or movbe)
 // and is free of alignment and aliasing traps.
-#ifndef ZENTHAL_BYTEORDER_H
-#define ZENTHAL_BYTEORDER_H
+//
+// Static: every source that includes these keeps its own copies, so a form
+// compiled for wider instructions never supplies the copy another source
+// runs.
+#ifndef ZENTHAL_UTIL_BYTEORDER_H
+#define ZENTHAL_UTIL_BYTEORDER_H
 
 #include <cstdint>
 #include <cstring>
 
 namespace zenthal {
 
-inline uint32_t bswap32(uint32_t x) {
+static inline uint32_t bswap32(uint32_t x) {
 #if defined(__GNUC__) || defined(__clang__)
     return __builtin_bswap32(x);
 #else
@@ -17,7 +21,7 @@ inline uint32_t bswap32(uint32_t x) {
 #endif
 }
 
-inline bool host_is_little_endian() {
+static inline bool host_is_little_endian() {
 #if defined(__BYTE_ORDER__)
     return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 #else
@@ -28,42 +32,33 @@ inline bool host_is_little_endian() {
 #endif
 }
 
-inline uint32_t load32_be(const uint8_t *p) {
+static inline uint32_t load32_be(const uint8_t *p) {
     uint32_t v;
     std::memcpy(&v, p, 4);
     return host_is_little_endian() ? bswap32(v) : v;
 }
 
-inline void store32_be(uint8_t *p, uint32_t v) {
+static inline void store32_be(uint8_t *p, uint32_t v) {
     if (host_is_little_endian()) v = bswap32(v);
     std::memcpy(p, &v, 4);
 }
 
 // Defined for every n, 0 included.
-inline uint32_t rotl32(uint32_t x, unsigned n) {
+static inline uint32_t rotl32(uint32_t x, unsigned n) {
     return (x << (n & 31)) | (x >> ((32 - n) & 31));
 }
 
-inline uint32_t rotr32(uint32_t x, unsigned n) {
+static inline uint32_t rotr32(uint32_t x, unsigned n) {
     return (x >> (n & 31)) | (x << ((32 - n) & 31));
 }
 
-// Value barrier: the optimiser must treat the result as unknown, so a sum or
-// XOR is evaluated in the order written instead of being re-associated into
-// a chain that puts the late operand first. Emits no instruction.
-inline uint32_t opaque32(uint32_t v) {
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__("" : "+r"(v));
-#endif
-    return v;
+static inline uint64_t load64_be(const uint8_t *p) {
+    return static_cast<uint64_t>(load32_be(p)) << 32 | load32_be(p + 4);
 }
 
-// A wipe the optimiser may not drop even when the memory dies right after.
-inline void secure_wipe(void *p, std::size_t n) {
-    std::memset(p, 0, n);
-#if defined(__GNUC__) || defined(__clang__)
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-#endif
+static inline void store64_be(uint8_t *p, uint64_t v) {
+    store32_be(p, static_cast<uint32_t>(v >> 32));
+    store32_be(p + 4, static_cast<uint32_t>(v));
 }
 
 }  // namespace zenthal
