@@ -1,5 +1,5 @@
-/* Key derivation over SM3 (the KDF of GB/T 32918 with the output length
- * counted in bytes): out = SM3(Z || 00000001) || SM3(Z || 00000002) || ... */
+// Key derivation over SM3 (the KDF of GB/T 32918 with the output length
+// counted in bytes): out = SM3(Z || 00000001) || SM3(Z || 00000002) || ...
 #ifndef ZENTHAL_SM3_KDF_H
 #define ZENTHAL_SM3_KDF_H
 
@@ -11,9 +11,9 @@
 extern "C" {
 #endif
 
-/* Writes exactly `klen` bytes to `out` (nothing when klen is 0, and then `z`
- * is not read). `z` is read once per 32-byte block, so `out` must not overlap
- * it when klen exceeds 32. Every klen up to 2^32 - 1 is served. */
+// Writes exactly `klen` bytes to `out` (nothing when klen is 0, and then `z`
+// is not read). `z` is read once per 32-byte block, so `out` must not overlap
+// it when klen exceeds 32. Every klen up to 2^32 - 1 is served.
 ZENTHAL_API void SM3_KDF(uint8_t *out, uint32_t klen, const uint8_t *z, uint32_t zlen);
 
 #ifdef __cplusplus

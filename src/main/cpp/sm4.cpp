@@ -1,8 +1,8 @@
-/* SM4 block cipher (GB/T 32907-2016): key schedule and the exported
- * single-block transforms, and the choice of form. The table form's rounds
- * are in forms/sm4_table.h, shared with the modes. Key material held in memory of the function's own
- * (the key-schedule ring, the one-shot functions' round keys) is wiped
- * before it returns. */
+// SM4 block cipher (GB/T 32907-2016): key schedule and the exported
+// single-block transforms, and the choice of form. The table form's rounds
+// are in forms/sm4_table.h, shared with the modes. Key material held in memory of the function's own
+// (the key-schedule ring, the one-shot functions' round keys) is wiped
+// before it returns.
 #include "sm4.h"
 
 #include <stdint.h>
@@ -30,7 +30,7 @@ uint32_t table_tau(uint32_t a) { return zenthal::sm4_tau(a); }
 
 void table_set_key(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_expand_key(key, rk, table_tau); }
 
-/* Blocks two at a time, interleaved; the last odd one alone. */
+// Blocks two at a time, interleaved; the last odd one alone.
 void table_blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
                   bool decrypt) {
     for (; n >= 2; n -= 2, in += 32, out += 32) {
@@ -67,7 +67,7 @@ void table_pair(const zenthal::Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]) {
     store32_be(b + 12, b3);
 }
 
-/* Whether the processor offers what a form's instructions need. */
+// Whether the processor offers what a form's instructions need.
 bool offered(const zenthal::Sm4Form *form) {
     const zenthal::CpuFeatures &c = zenthal::cpu_features();
     (void)c;
@@ -84,7 +84,7 @@ bool offered(const zenthal::Sm4Form *form) {
     return form == &zenthal::SM4_FORM_TABLE;
 }
 
-/* Best first. */
+// Best first.
 const zenthal::Sm4Form *const FORMS[] = {
 #if defined(ZENTHAL_SM4_X86)
     &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2, &zenthal::SM4_FORM_VAES_AVX2,
@@ -96,9 +96,9 @@ const zenthal::Sm4Form *const FORMS[] = {
     &zenthal::SM4_FORM_TABLE,
 };
 
-/* The form chosen for this processor, found on first use. Every thread that
- * finds it unset looks at the processor and stores the same answer, so a
- * relaxed atomic is enough. */
+// The form chosen for this processor, found on first use. Every thread that
+// finds it unset looks at the processor and stores the same answer, so a
+// relaxed atomic is enough.
 std::atomic<const zenthal::Sm4Form *> g_form{nullptr};
 
 } // namespace
@@ -175,8 +175,8 @@ extern "C" {
 
 void SM4_set_key(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_form().set_key(key, rk); }
 
-/* The vector forms take the block through a buffer of their own, so in and
- * out may overlap in any way here too. */
+// The vector forms take the block through a buffer of their own, so in and
+// out may overlap in any way here too.
 void SM4_encrypt(const uint8_t in[16], uint8_t out[16], const SM4_round_keys *rk) {
     zenthal::sm4_form().blocks(rk->rk, in, out, 1, false);
 }

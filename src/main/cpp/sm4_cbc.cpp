@@ -1,29 +1,29 @@
-/* SM4 modes of operation: CBC with PKCS#7 padding, CBC-MAC
- * with ISO/IEC 9797-1 padding method 2, and the encrypt-and-MAC envelope.
- * No heap; each key is expanded once per call. The block transform is the
- * form chosen for the processor (sm4_forms.h): the serial chains (CBC
- * encryption, the MAC, sealing, opening) step through its `pair`, which runs
- * two blocks side by side at the latency of one; CBC decryption hands its
- * blocks to `blocks`, many at once.
- *
- * The envelope runs in one pass: sealing advances the CBC chain and the MAC
- * chain in the two lanes of one step, and opening deciphers block i + 1 in
- * one lane while the MAC absorbs plaintext block i in the other. A pass
- * costs about one chain.
- *
- * Guards that a plain reading of the modes would lack:
- *  - the last block of a CBC decryption is judged without a branch on its
- *    bytes: the padding check reads all 16 bytes, the capacity check and the
- *    store of the data bytes go through masks, and the result code is chosen
- *    at the end. Opening always runs the MAC over as many blocks as the
- *    ciphertext has, forms its last block with masks and compares all 16
- *    bytes. So the time an opening takes depends on the lengths alone, not
- *    on why it fails; the result codes are unchanged;
- *  - round keys and working blocks are wiped before every return that
- *    follows a key schedule;
- *  - CBC encryption of len >= 4294967280 and sealing of len >= 4294967264,
- *    whose output length does not fit in 32 bits, return
- *    SM4_ERR_OUTPUT_TOO_SMALL before anything is read or written. */
+// SM4 modes of operation: CBC with PKCS#7 padding, CBC-MAC
+// with ISO/IEC 9797-1 padding method 2, and the encrypt-and-MAC envelope.
+// No heap; each key is expanded once per call. The block transform is the
+// form chosen for the processor (sm4_forms.h): the serial chains (CBC
+// encryption, the MAC, sealing, opening) step through its `pair`, which runs
+// two blocks side by side at the latency of one; CBC decryption hands its
+// blocks to `blocks`, many at once.
+//
+// The envelope runs in one pass: sealing advances the CBC chain and the MAC
+// chain in the two lanes of one step, and opening deciphers block i + 1 in
+// one lane while the MAC absorbs plaintext block i in the other. A pass
+// costs about one chain.
+//
+// Guards that a plain reading of the modes would lack:
+//  - the last block of a CBC decryption is judged without a branch on its
+//    bytes: the padding check reads all 16 bytes, the capacity check and the
+//    store of the data bytes go through masks, and the result code is chosen
+//    at the end. Opening always runs the MAC over as many blocks as the
+//    ciphertext has, forms its last block with masks and compares all 16
+//    bytes. So the time an opening takes depends on the lengths alone, not
+//    on why it fails; the result codes are unchanged;
+//  - round keys and working blocks are wiped before every return that
+//    follows a key schedule;
+//  - CBC encryption of len >= 4294967280 and sealing of len >= 4294967264,
+//    whose output length does not fit in 32 bits, return
+//    SM4_ERR_OUTPUT_TOO_SMALL before anything is read or written.
 #include "sm4_cbc.h"
 
 #include <stdint.h>
@@ -53,28 +53,28 @@ static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
     for (int j = 0; j < 16; ++j) dst[j] = static_cast<uint8_t>(a[j] ^ b[j]);
 }
 
-/* What the deciphered last block of a CBC ciphertext of `len` bytes decides,
- * read without a branch on its bytes. */
+// What the deciphered last block of a CBC ciphertext of `len` bytes decides,
+// read without a branch on its bytes.
 struct Verdict {
-    uint32_t good; /* mask: valid PKCS#7 padding */
-    uint32_t fits; /* mask: the plaintext length is within the capacity */
-    int32_t data;  /* 16 - pad value: the data bytes of the last block when good */
-    uint32_t m;    /* len - pad value: the plaintext length when good */
+    uint32_t good; // mask: valid PKCS#7 padding
+    uint32_t fits; // mask: the plaintext length is within the capacity
+    int32_t data;  // 16 - pad value: the data bytes of the last block when good
+    uint32_t m;    // len - pad value: the plaintext length when good
 };
 
 static inline Verdict judge_last(const uint8_t work[16], uint32_t len, uint32_t cap) {
     const uint32_t p = work[15];
     const int32_t data = 16 - static_cast<int32_t>(p);
     const uint32_t good = ct_mask_nonzero(ct_pkcs7_length(work));
-    /* cap >= len - p in 64 bits: for a bad pad value len - p may be negative. */
+    // cap >= len - p in 64 bits: for a bad pad value len - p may be negative.
     const uint64_t slack = static_cast<uint64_t>(cap) + p - len;
     const uint32_t fits = ~ct_mask(static_cast<uint32_t>(slack >> 63));
     return {good, fits, data, len - p};
 }
 
-/* Stores the data bytes of the last block at `dst` when `ok`, leaves them as
- * they were otherwise. `room`, the bytes of `dst` within the capacity, is
- * public; which of them change is decided by masks. */
+// Stores the data bytes of the last block at `dst` when `ok`, leaves them as
+// they were otherwise. `room`, the bytes of `dst` within the capacity, is
+// public; which of them change is decided by masks.
 static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16], int32_t data,
                               uint32_t ok) {
     for (uint32_t j = 0; j < room; ++j) {
@@ -83,9 +83,9 @@ static inline void store_last(uint8_t *dst, uint32_t room, const uint8_t work[16
     }
 }
 
-/* The MAC's last block from the last plaintext block p: its `data` data
- * bytes, 0x80, zero bytes; formed with masks, as `data` is secret. For a bad
- * pad value the block is meaningless, and the MAC is computed anyway. */
+// The MAC's last block from the last plaintext block p: its `data` data
+// bytes, 0x80, zero bytes; formed with masks, as `data` is secret. For a bad
+// pad value the block is meaningless, and the MAC is computed anyway.
 static inline void mac_last(uint8_t last[16], const uint8_t p[16], int32_t data) {
     for (int32_t j = 0; j < 16; ++j) {
         const uint32_t keep = ct_mask_lt(j, data);
@@ -94,16 +94,16 @@ static inline void mac_last(uint8_t last[16], const uint8_t p[16], int32_t data)
     }
 }
 
-/* Seals in one pass: each plaintext block enters the CBC chain under `rk`
- * (lane a) and the MAC chain under `mk` (lane b), both started from the IV.
- * The envelope and the MAC padding both add one block to the n whole ones,
- * so the two chains have the same length and step together to the end. */
+// Seals in one pass: each plaintext block enters the CBC chain under `rk`
+// (lane a) and the MAC chain under `mk` (lane b), both started from the IV.
+// The envelope and the MAC padding both add one block to the n whole ones,
+// so the two chains have the same length and step together to the end.
 static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint8_t mac_key[16],
                              const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
                              uint32_t *outlen) {
-    /* need = (len rounded down to 16) + 32, computed in 64 bits: for
-     * len >= 4294967264 it is at least 2^32, above every 32-bit capacity,
-     * so such lengths are rejected before anything is touched. */
+    // need = (len rounded down to 16) + 32, computed in 64 bits: for
+    // len >= 4294967264 it is at least 2^32, above every 32-bit capacity,
+    // so such lengths are rejected before anything is touched.
     const uint64_t need = (uint64_t)(len / 16) * 16 + 32;
     if ((uint64_t)*outlen < need) {
         return SM4_ERR_OUTPUT_TOO_SMALL;
@@ -125,9 +125,9 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
         f.pair(&lanes, chain, mac);
         memcpy(out + (size_t)16 * i, chain, 16);
     }
-    /* Last blocks, always present: the tail, then the PKCS#7 pad bytes for
-     * CBC and 0x80 and zeros for the MAC. A byte loop, since `in` may be
-     * null when len is 0. */
+    // Last blocks, always present: the tail, then the PKCS#7 pad bytes for
+    // CBC and 0x80 and zeros for the MAC. A byte loop, since `in` may be
+    // null when len is 0.
     const uint8_t *const tail = in + (size_t)16 * n;
     for (uint32_t j = 0; j < r; ++j) {
         work[j] = tail[j];
@@ -150,13 +150,13 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     return SM4_SUCCESS;
 }
 
-/* Opens in one pass: while ciphertext block i + 1 is deciphered (lane a),
- * the MAC absorbs plaintext block i (lane b). The padding leaves
- * 16 * (n - 1) to 16 * n - 1 plaintext bytes, so the MAC always spans
- * exactly n blocks, the last formed from the last plaintext block. Past the
- * checks on the lengths, which are public, every step runs whatever the
- * bytes: padding, capacity and MAC are judged with masks and the result
- * code is picked at the end. */
+// Opens in one pass: while ciphertext block i + 1 is deciphered (lane a),
+// the MAC absorbs plaintext block i (lane b). The padding leaves
+// 16 * (n - 1) to 16 * n - 1 plaintext bytes, so the MAC always spans
+// exactly n blocks, the last formed from the last plaintext block. Past the
+// checks on the lengths, which are public, every step runs whatever the
+// bytes: padding, capacity and MAC are judged with masks and the result
+// code is picked at the end.
 static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint8_t mac_key[16],
                              const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
                              uint32_t *outlen) {
@@ -187,7 +187,7 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
         f.pair(&lanes, d, mac);
         xor16(p, d, in + (size_t)16 * (i - 1));
     }
-    /* p, the last plaintext block, stays here until the verdict. */
+    // p, the last plaintext block, stays here until the verdict.
     const Verdict v = judge_last(p, ct_len, cap);
     mac_last(last, p, v.data);
     xor16(mac, mac, last);
@@ -212,10 +212,10 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     return rc;
 }
 
-/* Blocks per call to the form's `blocks` in CBC decryption: the deciphered
- * run (4 KiB) is still in the first-level cache when the chaining XOR reads
- * it, and a form's setup per call (its key preparation) is spread over
- * enough blocks to cost little. */
+// Blocks per call to the form's `blocks` in CBC decryption: the deciphered
+// run (4 KiB) is still in the first-level cache when the chaining XOR reads
+// it, and a form's setup per call (its key preparation) is spread over
+// enough blocks to cost little.
 constexpr uint32_t kCbcRun = 256;
 
 } // namespace
@@ -228,9 +228,9 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
     uint8_t work[16];
 
     if (flag != 0) {
-        /* Encryption. need = (n + 1) * 16 is computed in 64 bits: for
-         * len >= 4294967280 it is 2^32, above every 32-bit capacity, so such
-         * lengths are rejected here before anything is read or written. */
+        // Encryption. need = (n + 1) * 16 is computed in 64 bits: for
+        // len >= 4294967280 it is 2^32, above every 32-bit capacity, so such
+        // lengths are rejected here before anything is read or written.
         const uint32_t n = len / 16;
         const uint32_t r = len % 16;
         const uint64_t need = ((uint64_t)n + 1) * 16;
@@ -247,8 +247,8 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
             f.pair(&lanes, chain, chain);
             memcpy(out + (size_t)16 * i, chain, 16);
         }
-        /* Last block, always present: the tail, then the pad bytes. A byte
-         * loop, since `in` may be null when len is 0. */
+        // Last block, always present: the tail, then the pad bytes. A byte
+        // loop, since `in` may be null when len is 0.
         const uint8_t *const tail = in + (size_t)16 * n;
         for (uint32_t j = 0; j < r; ++j) {
             work[j] = tail[j];
@@ -264,7 +264,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         return SM4_SUCCESS;
     }
 
-    /* Decryption. */
+    // Decryption.
     if (len % 16 != 0) {
         return SM4_ERR_INPUT_LENGTH;
     }
@@ -274,9 +274,9 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         return SM4_ERR_OUTPUT_TOO_SMALL;
     }
     f.set_key(key, &rk);
-    /* Blocks before the last: deciphered in runs, many at a time, as they
-     * depend on the ciphertext alone; then each is XORed with the block
-     * before it. */
+    // Blocks before the last: deciphered in runs, many at a time, as they
+    // depend on the ciphertext alone; then each is XORed with the block
+    // before it.
     const uint8_t *prev = iv;
     for (uint32_t i = 0; i + 1 < n;) {
         const uint32_t run = n - 1 - i < kCbcRun ? n - 1 - i : kCbcRun;
@@ -289,8 +289,8 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         prev = in + (size_t)16 * (i + run - 1);
         i += run;
     }
-    /* Last block: stays in `work` until the verdict, which is reached
-     * without a branch on its bytes. */
+    // Last block: stays in `work` until the verdict, which is reached
+    // without a branch on its bytes.
     f.blocks(rk.rk, in + (size_t)16 * (n - 1), work, 1, true);
     xor16(work, work, prev);
     const Verdict v = judge_last(work, len, cap);
@@ -318,7 +318,7 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
         xor16(chain, chain, in + (size_t)16 * i);
         f.pair(&lanes, chain, chain);
     }
-    /* Final block, always present: data bytes, 0x80, zero bytes. */
+    // Final block, always present: data bytes, 0x80, zero bytes.
     const uint8_t *const tail = in + (size_t)16 * n;
     for (uint32_t j = 0; j < r; ++j) {
         work[j] = tail[j];

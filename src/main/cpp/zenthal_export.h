@@ -1,6 +1,6 @@
-/* Symbol export control for libzenthal_jni.
- * The library is built with hidden default visibility; only declarations
- * marked ZENTHAL_API form its plain-function interface. */
+// Symbol export control for libzenthal_jni.
+// The library is built with hidden default visibility; only declarations
+// marked ZENTHAL_API form its plain-function interface.
 #ifndef ZENTHAL_EXPORT_H
 #define ZENTHAL_EXPORT_H
 

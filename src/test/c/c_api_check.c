@@ -1,4 +1,4 @@
-/* The public headers compiled as C and linked against the shared library. */
+// The public headers compiled as C and linked against the shared library.
 #include <stdio.h>
 #include <string.h>
 

@@ -9,7 +9,7 @@ namespace fake_cpu {
 namespace {
 
 struct State {
-    uint32_t vendor[3]; /* EBX, EDX, ECX */
+    uint32_t vendor[3]; // EBX, EDX, ECX
     uint32_t leaf1_ecx;
     std::deque<Attempt> script;
     uint64_t sequence;
@@ -34,7 +34,7 @@ uint32_t load32_le(const char *p)
     return (uint32_t)b[0] | (uint32_t)b[1] << 8 | (uint32_t)b[2] << 16 | (uint32_t)b[3] << 24;
 }
 
-/* splitmix64: distinct, byte-varied values so misplaced bytes show. */
+// splitmix64: distinct, byte-varied values so misplaced bytes show.
 uint64_t next_sequence_value(uint64_t &s)
 {
     uint64_t z = (s += 0x9e3779b97f4a7c15ull);
@@ -114,7 +114,7 @@ void hwrand_cpuid(uint32_t leaf, uint32_t regs[4])
     regs[0] = regs[1] = regs[2] = regs[3] = 0;
     if (leaf == 0) {
         ++s.cpuid_leaf0;
-        /* EAX (highest leaf) stays 0: the probe must not consult it. */
+        // EAX (highest leaf) stays 0: the probe must not consult it.
         regs[1] = s.vendor[0];
         regs[3] = s.vendor[1];
         regs[2] = s.vendor[2];

@@ -1,4 +1,4 @@
-/* The random source against the scripted processor of fake_cpu.cpp. */
+// The random source against the scripted processor of fake_cpu.cpp.
 #include <gtest/gtest.h>
 
 #include <limits.h>
@@ -21,7 +21,7 @@ uint64_t mask(int bits) { return bits == 64 ? ~0ull : (1ull << bits) - 1; }
 
 struct Draw {
     int rc;
-    uint64_t x; /* starts as kSentinel cut to the width */
+    uint64_t x; // starts as kSentinel cut to the width
 };
 
 Draw draw(int bits, int retry)
@@ -43,10 +43,10 @@ Draw draw(int bits, int retry)
 
 int cache() { return __atomic_load_n(&rdrand_support_cache, __ATOMIC_RELAXED); }
 
-/* Room for any alignment of dest with guard bytes on both sides. */
+// Room for any alignment of dest with guard bytes on both sides.
 struct Guarded {
     std::vector<unsigned char> bytes;
-    size_t base; /* index of an 8-byte boundary */
+    size_t base; // index of an 8-byte boundary
 
     explicit Guarded(size_t n) : bytes(n + 48, kGuardByte)
     {
@@ -56,8 +56,8 @@ struct Guarded {
     unsigned char *at(unsigned align) { return bytes.data() + base + align; }
 };
 
-/* The buffer cut at every 8-byte address boundary; each piece is one draw,
- * and only a whole aligned word is 8 long. */
+// The buffer cut at every 8-byte address boundary; each piece is one draw,
+// and only a whole aligned word is 8 long.
 struct Piece {
     size_t off;
     size_t len;
@@ -164,13 +164,13 @@ TEST_P(RdRandForeignVendor, NoRdrandWhateverTheFeatureFlags)
     }
 
     EXPECT_EQ(fake_cpu::rdrand_calls_total(), 0);
-    EXPECT_EQ(fake_cpu::cpuid_calls(0), 2); /* RdRand_cpuid, then the one cached probe */
+    EXPECT_EQ(fake_cpu::cpuid_calls(0), 2); // RdRand_cpuid, then the one cached probe
     EXPECT_EQ(fake_cpu::cpuid_calls(1), 0);
 }
 
-/* Each register's piece wrong in turn, pieces in the wrong registers, and
- * real vendors; the last two would pass a check that mixes up EDX and ECX
- * or tests the pieces in any register. */
+// Each register's piece wrong in turn, pieces in the wrong registers, and
+// real vendors; the last two would pass a check that mixes up EDX and ECX
+// or tests the pieces in any register.
 INSTANTIATE_TEST_SUITE_P(Vendors, RdRandForeignVendor,
                          ::testing::Values("AuthenticAMD", "HygonGenuine", "CentaurHauls",
                                            "  Shanghai  ", "genuineIntel", "GenuinEIntel",
@@ -189,7 +189,7 @@ class RdRandSettledCache : public ::testing::TestWithParam<CacheCase> {
 TEST_P(RdRandSettledCache, IsTrustedWithoutProbing)
 {
     const CacheCase c = GetParam();
-    /* The processor would answer the opposite, so a probe would show. */
+    // The processor would answer the opposite, so a probe would show.
     if (c.supported)
         fake_cpu::set_vendor("AuthenticAMD");
     rdrand_support_cache = c.value;
@@ -246,7 +246,7 @@ TEST_P(RdRandWord, TenFailuresLeaveTheLastAttemptsOutput)
     EXPECT_EQ(fake_cpu::rdrand_calls(bits), 10);
     EXPECT_EQ(fake_cpu::script_left(), 1u);
 
-    /* What the instruction itself leaves after failing. */
+    // What the instruction itself leaves after failing.
     fake_cpu::reset();
     fake_cpu::script_failures(10);
     d = draw(bits, 1);
@@ -294,8 +294,8 @@ TEST_F(RdRandBatch, ZeroCountTouchesNeitherDestNorCache)
     EXPECT_EQ(fake_cpu::rdrand_calls_total(), 0);
 }
 
-/* Every word needs all ten attempts; word i then fails outright
- * (i == n: the whole batch succeeds). */
+// Every word needs all ten attempts; word i then fails outright
+// (i == n: the whole batch succeeds).
 TEST_F(RdRandBatch, StopsAtTheFailingWord)
 {
     const uint32_t n = 6;
@@ -393,8 +393,8 @@ TEST_F(RdRandFill, KnownSplits)
     }
 }
 
-/* Draw d fails on all ten attempts: earlier pieces are written, a failing
- * middle word holds the failed output, and nothing after it is touched. */
+// Draw d fails on all ten attempts: earlier pieces are written, a failing
+// middle word holds the failed output, and nothing after it is touched.
 TEST_F(RdRandFill, FailingDrawEndsTheFill)
 {
     for (unsigned align : {0u, 3u, 7u}) {

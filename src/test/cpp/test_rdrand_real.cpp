@@ -1,5 +1,5 @@
-/* The random source on the processor it runs on. Which half of these tests
- * runs depends on the machine; the other half skips. */
+// The random source on the processor it runs on. Which half of these tests
+// runs depends on the machine; the other half skips.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
@@ -18,7 +18,7 @@ namespace {
 
 const uint64_t kSentinel = 0xa5a5a5a5a5a5a5a5ull;
 
-/* Read straight from the processor, bypassing the library. */
+// Read straight from the processor, bypassing the library.
 int intel_with_rdrand()
 {
 #if defined(__x86_64__) || defined(_M_X64)
@@ -65,7 +65,7 @@ TEST(RdRandReal, DrawsSucceedWhenSupported)
     EXPECT_EQ(rdrand_get_n_32(16, w32), DRNG_OK);
     EXPECT_NE(std::count(w64, w64 + 16, w64[0]), 16);
 
-    /* Two fills of a few KB at an odd offset: neither constant, nor equal. */
+    // Two fills of a few KB at an odd offset: neither constant, nor equal.
     std::vector<unsigned char> a(4096 + 1), b(4096 + 1);
     ASSERT_EQ(rdrand_get_bytes(4096, a.data() + 1), DRNG_OK);
     ASSERT_EQ(rdrand_get_bytes(4096, b.data() + 1), DRNG_OK);

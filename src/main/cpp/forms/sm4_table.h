@@ -199,7 +199,7 @@ inline __attribute__((always_inline)) void sm4_rounds(uint32_t &x0, uint32_t &x1
     SM4_RB(x0, x1, x2, x3, 28);
     SM4_RB(x1, x2, x3, x0, 29);
     SM4_RB(x2, x3, x0, x1, 30);
-    x3 = sm4_round_bytewise(A, x3); /* round 31: no next round to prepare */
+    x3 = sm4_round_bytewise(A, x3); // round 31: no next round to prepare
 #undef SM4_RT
 #undef SM4_RB
 #undef SM4_ROUND

@@ -1,5 +1,5 @@
-/* RDRAND detection, bounded-retry word draws and the byte fill.
- * The processor is reached only through the seam of rdrand_cpu.h. */
+// RDRAND detection, bounded-retry word draws and the byte fill.
+// The processor is reached only through the seam of rdrand_cpu.h.
 #include "rdrand.h"
 
 #include <stddef.h>
@@ -7,9 +7,9 @@
 
 #include "rdrand_cpu.h"
 
-/* A plain int so the C header stays C; every access below is a relaxed
- * atomic load or store, which is all the sharing it needs: concurrent
- * first probes store the same answer. */
+// A plain int so the C header stays C; every access below is a relaxed
+// atomic load or store, which is all the sharing it needs: concurrent
+// first probes store the same answer.
 int rdrand_support_cache = DRNG_SUPPORT_UNPROBED;
 
 namespace {
@@ -17,8 +17,8 @@ namespace {
 const int kRetryAttempts = 10;
 const uint32_t kLeaf1EcxRdrand = 1u << 30;
 
-/* CPUID hands the vendor string out in register-sized pieces, each in
- * memory (little-endian) byte order. */
+// CPUID hands the vendor string out in register-sized pieces, each in
+// memory (little-endian) byte order.
 constexpr uint32_t vendor_piece(const char s[4])
 {
     return (uint32_t)(unsigned char)s[0] | (uint32_t)(unsigned char)s[1] << 8 |
@@ -53,8 +53,8 @@ int draw_words(uint32_t n, Word *dest)
     return DRNG_OK;
 }
 
-/* Head and tail bytes take the word's low bytes, lowest address first;
- * the high bytes left over are discarded. */
+// Head and tail bytes take the word's low bytes, lowest address first;
+// the high bytes left over are discarded.
 void store_low_bytes(unsigned char *p, uint64_t word, uint32_t len)
 {
     for (uint32_t i = 0; i < len; ++i) {
@@ -67,7 +67,7 @@ void store_low_bytes(unsigned char *p, uint64_t word, uint32_t len)
 
 int RdRand_cpuid(void)
 {
-    uint32_t regs[4]; /* EAX, EBX, ECX, EDX */
+    uint32_t regs[4]; // EAX, EBX, ECX, EDX
 
     hwrand_cpuid(0, regs);
     if (regs[1] != vendor_piece("Genu") || regs[3] != vendor_piece("ineI") ||
@@ -103,8 +103,8 @@ int rdrand_get_bytes(uint32_t n, unsigned char *dest)
     uint64_t temprand;
     int success;
 
-    /* A request that ends before the first word boundary is all head:
-     * one draw, or none when it is empty. */
+    // A request that ends before the first word boundary is all head:
+    // one draw, or none when it is empty.
     if (startlen > n)
         startlen = n;
 
@@ -121,8 +121,8 @@ int rdrand_get_bytes(uint32_t n, unsigned char *dest)
     unsigned char *const blockstart = dest + startlen;
 
     if (count > 0) {
-        /* Only reached when the head ran up to the word boundary, so the
-         * words land on 8-byte boundaries, straight into the buffer. */
+        // Only reached when the head ran up to the word boundary, so the
+        // words land on 8-byte boundaries, straight into the buffer.
         success = rdrand_get_n_64(count, reinterpret_cast<uint64_t *>(blockstart));
         if (success != DRNG_OK)
             return success;

@@ -1,6 +1,6 @@
-/* The real processor behind rdrand_cpu.h. The library is built for any
- * x86-64, so RDRAND is enabled per function rather than for the whole
- * build; it only runs after CPUID has reported it. */
+// The real processor behind rdrand_cpu.h. The library is built for any
+// x86-64, so RDRAND is enabled per function rather than for the whole
+// build; it only runs after CPUID has reported it.
 #include "rdrand_cpu.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -18,8 +18,8 @@ void hwrand_cpuid(uint32_t leaf, uint32_t regs[4])
     regs[3] = edx;
 }
 
-/* The instruction clears its register when it delivers nothing, and that
- * zero is stored like a value. */
+// The instruction clears its register when it delivers nothing, and that
+// zero is stored like a value.
 __attribute__((target("rdrnd"))) int hwrand_rdrand16(uint16_t *x)
 {
     unsigned short v;
@@ -46,8 +46,8 @@ __attribute__((target("rdrnd"))) int hwrand_rdrand64(uint64_t *x)
 
 #else
 
-/* No x86-64: a zero vendor string never matches, so the draws below are
- * never reached through the support check. */
+// No x86-64: a zero vendor string never matches, so the draws below are
+// never reached through the support check.
 void hwrand_cpuid(uint32_t, uint32_t regs[4])
 {
     regs[0] = regs[1] = regs[2] = regs[3] = 0;
