@@ -93,10 +93,9 @@ struct Ossl {
         if (!sm3 || !ecb || !cbc || !x963 || !md || !c1 || !c2) die("OpenSSL lacks SM3/SM4/X963KDF");
         kdf = EVP_KDF_CTX_new(x963);
         char digest[] = "SM3";
-        OSSL_PARAM p[] = {
-            OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
-            OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, buf().z, sizeof buf().z),
-            OSSL_PARAM_construct_end()};
+        OSSL_PARAM p[] = {OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, digest, 0),
+                          OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, buf().z, sizeof buf().z),
+                          OSSL_PARAM_construct_end()};
         if (!kdf || EVP_KDF_CTX_set_params(kdf, p) != 1) die("X963KDF over SM3 not available");
     }
 };
@@ -126,8 +125,8 @@ size_t ossl_cbc(bool enc, const uint8_t *key, const uint8_t *iv, const uint8_t *
 
 // The CBC-MAC as plain CBC without padding over the padded message; the
 // ciphertext goes to `scratch` (len + 16 bytes), the MAC is its last block.
-void ossl_mac(const uint8_t *key, const uint8_t *iv, const uint8_t *in, size_t len,
-              uint8_t *scratch, uint8_t mac[16]) {
+void ossl_mac(const uint8_t *key, const uint8_t *iv, const uint8_t *in, size_t len, uint8_t *scratch,
+              uint8_t mac[16]) {
     EVP_CIPHER_CTX *c = ossl().c2;
     const size_t whole = len / 16 * 16;
     uint8_t last[16] = {0};
@@ -162,20 +161,17 @@ std::map<std::string, size_t> &bytes_of() {
 }
 
 template <class Fn>
-void add_row(const std::string &id, const std::string &label, size_t bytes, double target,
-             Fn ours, Fn theirs) {
+void add_row(const std::string &id, const std::string &label, size_t bytes, double target, Fn ours,
+             Fn theirs) {
     rows().push_back({id, label, bytes, target});
     for (int side = 0; side < 2; ++side) {
         Fn f = side == 0 ? ours : theirs;
         const std::string name = id + (side == 0 ? "/ours" : "/openssl");
         bytes_of()[name] = bytes;
-        benchmark::RegisterBenchmark(name.c_str(),
-                                     [f, bytes](benchmark::State &st) {
-                                         for (auto _ : st) f(st);
-                                         st.SetBytesProcessed(static_cast<int64_t>(
-                                             st.iterations() * bytes));
-                                     })
-            ->UseRealTime();
+        benchmark::RegisterBenchmark(name.c_str(), [f, bytes](benchmark::State &st) {
+            for (auto _ : st) f(st);
+            st.SetBytesProcessed(static_cast<int64_t>(st.iterations() * bytes));
+        })->UseRealTime();
     }
 }
 
@@ -259,8 +255,8 @@ template <size_t N>
 void ours_cbc_dec(benchmark::State &st) {
     const auto &ct = buf().cbc_ct[N];
     uint32_t cap = static_cast<uint32_t>(buf().out.size());
-    if (SM4_process_cbc(0, buf().key, buf().iv, ct.data(), static_cast<uint32_t>(ct.size()),
-                        buf().out.data(), &cap) != 1)
+    if (SM4_process_cbc(0, buf().key, buf().iv, ct.data(), static_cast<uint32_t>(ct.size()), buf().out.data(),
+                        &cap) != 1)
         st.SkipWithError("SM4_process_cbc failed");
 }
 template <size_t N>
@@ -283,8 +279,8 @@ void ossl_mac_1m(benchmark::State &) {
 template <size_t N>
 void ours_seal(benchmark::State &st) {
     uint32_t cap = static_cast<uint32_t>(buf().out.size());
-    if (SM4_process_cbc_and_mac(1, buf().key, buf().mac_key, buf().iv, buf().msg.data(), N,
-                                buf().out.data(), &cap) != 1)
+    if (SM4_process_cbc_and_mac(1, buf().key, buf().mac_key, buf().iv, buf().msg.data(), N, buf().out.data(),
+                                &cap) != 1)
         st.SkipWithError("seal failed");
 }
 template <size_t N>
@@ -363,8 +359,8 @@ void clock_chain(benchmark::State &st) {
 #endif
         }
     }
-    st.counters["cycles"] = benchmark::Counter(static_cast<double>(st.iterations()) * 4000,
-                                               benchmark::Counter::kIsRate);
+    st.counters["cycles"] =
+        benchmark::Counter(static_cast<double>(st.iterations()) * 4000, benchmark::Counter::kIsRate);
 }
 
 // ---- the latency bound of CBC encryption ----------------------------------
@@ -460,7 +456,7 @@ double median(std::vector<double> v) {
 
 // Prints to the console as usual and keeps every repetition's rate.
 class TableReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     std::map<std::string, std::vector<double>> rate;  // bytes per second, per benchmark
     std::map<std::string, std::string> error;
     std::vector<double> clock_hz;
@@ -482,8 +478,7 @@ public:
                 continue;
             }
             if (name.rfind("sm4_round_", 0) == 0 || name.rfind("sm3_round_", 0) == 0) {
-                round_secs[name].push_back(secs / (static_cast<double>(r.iterations) *
-                                                   kRoundsPerIteration));
+                round_secs[name].push_back(secs / (static_cast<double>(r.iterations) * kRoundsPerIteration));
                 continue;
             }
             auto b = bytes_of().find(name);
@@ -517,10 +512,9 @@ std::string table(const TableReporter &rep) {
             continue;
         }
         const double ratio = ours / theirs;
-        o << "| " << row.label << " | " << fmt("%.1f", ours) << " | " << fmt("%.1f", theirs)
-          << " | " << fmt("%.2f", ratio) << " | "
-          << (row.target > 0 ? fmt("%.1f", row.target) : std::string("—")) << " | "
-          << (row.target > 0 ? (ratio >= row.target ? "yes" : "**no**") : "") << " |\n";
+        o << "| " << row.label << " | " << fmt("%.1f", ours) << " | " << fmt("%.1f", theirs) << " | "
+          << fmt("%.2f", ratio) << " | " << (row.target > 0 ? fmt("%.1f", row.target) : std::string("—"))
+          << " | " << (row.target > 0 ? (ratio >= row.target ? "yes" : "**no**") : "") << " |\n";
     }
     std::string rdrand = "not run";
     auto e = rep.error.find("rdrand_1m");
@@ -572,10 +566,9 @@ std::string table(const TableReporter &rep) {
             o << "\nSM3 is bound by the latency of its 64 dependent rounds per block: the path "
                  "E -> SS1 -> TT2 -> P0 -> E, measured on this core as chains of that path "
                  "alone, takes "
-              << fmt("%.2f", c0) << " cycles in rounds 0-15 (XOR Boolean functions) and "
-              << fmt("%.2f", c1) << " in rounds 16-63, so " << fmt("%.0f", bound)
-              << " cycles per block, " << fmt("%.1f", 64 * hz / bound / 1e6)
-              << " MB/s at this clock.\n\n"
+              << fmt("%.2f", c0) << " cycles in rounds 0-15 (XOR Boolean functions) and " << fmt("%.2f", c1)
+              << " in rounds 16-63, so " << fmt("%.0f", bound) << " cycles per block, "
+              << fmt("%.1f", 64 * hz / bound / 1e6) << " MB/s at this clock.\n\n"
               << "| Operation | cycles per block | bound | ratio | target | met |\n"
               << "|---|---:|---:|---:|---:|---|\n"
               << "| `SM3_hash` 1 MiB (the table's median run) | " << fmt("%.0f", achieved) << " | "
@@ -632,41 +625,44 @@ void add_form_rows() {
         if (f == nullptr) continue;
         const bool ct = std::strcmp(*name, "table") != 0;
         const std::string at = std::string("@") + *name, in = std::string(", form ") + *name;
-        add_row<F>("cbc_enc_1m" + at, "`SM4_process_cbc` encrypt 1 MiB" + in, MiB, ct ? 1.15 : 0,
-                   [f](benchmark::State &st) {
-                       uint32_t cap = static_cast<uint32_t>(buf().out.size());
-                       if (zenthal::sm4_cbc(*f, 1, buf().key, buf().iv, buf().msg.data(), MiB,
-                                            buf().out.data(), &cap) != 1)
-                           st.SkipWithError("encryption failed");
-                   },
-                   F(ossl_cbc_enc<MiB>));
-        add_row<F>("cbc_dec_1m" + at, "`SM4_process_cbc` decrypt 1 MiB" + in, MiB, ct ? 10 : 0,
-                   [f](benchmark::State &st) {
-                       const auto &ct_ = buf().cbc_ct[MiB];
-                       uint32_t cap = static_cast<uint32_t>(buf().out.size());
-                       if (zenthal::sm4_cbc(*f, 0, buf().key, buf().iv, ct_.data(),
-                                            static_cast<uint32_t>(ct_.size()), buf().out.data(), &cap) != 1)
-                           st.SkipWithError("decryption failed");
-                   },
-                   F(ossl_cbc_dec<MiB>));
-        add_row<F>("seal_1m" + at, "seal 1 MiB" + in, MiB, ct ? 2.0 : 0,
-                   [f](benchmark::State &st) {
-                       uint32_t cap = static_cast<uint32_t>(buf().out.size());
-                       if (zenthal::sm4_cbc_and_mac(*f, 1, buf().key, buf().mac_key, buf().iv,
-                                                    buf().msg.data(), MiB, buf().out.data(), &cap) != 1)
-                           st.SkipWithError("seal failed");
-                   },
-                   F(ossl_seal<MiB>));
-        add_row<F>("open_1m" + at, "open 1 MiB" + in, MiB, ct ? 2.0 : 0,
-                   [f](benchmark::State &st) {
-                       const auto &env = buf().envelope[MiB];
-                       uint32_t cap = static_cast<uint32_t>(buf().out.size());
-                       if (zenthal::sm4_cbc_and_mac(*f, 0, buf().key, buf().mac_key, buf().iv, env.data(),
-                                                    static_cast<uint32_t>(env.size()), buf().out.data(),
-                                                    &cap) != 1)
-                           st.SkipWithError("open failed");
-                   },
-                   F(ossl_open<MiB>));
+        add_row<F>(
+            "cbc_enc_1m" + at, "`SM4_process_cbc` encrypt 1 MiB" + in, MiB, ct ? 1.15 : 0,
+            [f](benchmark::State &st) {
+                uint32_t cap = static_cast<uint32_t>(buf().out.size());
+                if (zenthal::sm4_cbc(*f, 1, buf().key, buf().iv, buf().msg.data(), MiB, buf().out.data(),
+                                     &cap) != 1)
+                    st.SkipWithError("encryption failed");
+            },
+            F(ossl_cbc_enc<MiB>));
+        add_row<F>(
+            "cbc_dec_1m" + at, "`SM4_process_cbc` decrypt 1 MiB" + in, MiB, ct ? 10 : 0,
+            [f](benchmark::State &st) {
+                const auto &ct_ = buf().cbc_ct[MiB];
+                uint32_t cap = static_cast<uint32_t>(buf().out.size());
+                if (zenthal::sm4_cbc(*f, 0, buf().key, buf().iv, ct_.data(),
+                                     static_cast<uint32_t>(ct_.size()), buf().out.data(), &cap) != 1)
+                    st.SkipWithError("decryption failed");
+            },
+            F(ossl_cbc_dec<MiB>));
+        add_row<F>(
+            "seal_1m" + at, "seal 1 MiB" + in, MiB, ct ? 2.0 : 0,
+            [f](benchmark::State &st) {
+                uint32_t cap = static_cast<uint32_t>(buf().out.size());
+                if (zenthal::sm4_cbc_and_mac(*f, 1, buf().key, buf().mac_key, buf().iv, buf().msg.data(), MiB,
+                                             buf().out.data(), &cap) != 1)
+                    st.SkipWithError("seal failed");
+            },
+            F(ossl_seal<MiB>));
+        add_row<F>(
+            "open_1m" + at, "open 1 MiB" + in, MiB, ct ? 2.0 : 0,
+            [f](benchmark::State &st) {
+                const auto &env = buf().envelope[MiB];
+                uint32_t cap = static_cast<uint32_t>(buf().out.size());
+                if (zenthal::sm4_cbc_and_mac(*f, 0, buf().key, buf().mac_key, buf().iv, env.data(),
+                                             static_cast<uint32_t>(env.size()), buf().out.data(), &cap) != 1)
+                    st.SkipWithError("open failed");
+            },
+            F(ossl_open<MiB>));
     }
 }
 
@@ -690,8 +686,7 @@ int main(int argc, char **argv) {
     // No target against OpenSSL here: its SM3 swings between runs on one
     // machine, so SM3 at length is judged against its latency bound instead.
     add_row<Fn>("hash_1m", "`SM3_hash` 1 MiB", MiB, 0, ours_hash<MiB>, ossl_hash<MiB>);
-    add_row<Fn>("stream_100", "`SM3_Update` 1 MiB in 100-byte pieces", MiB, 0, ours_stream,
-                ossl_stream);
+    add_row<Fn>("stream_100", "`SM3_Update` 1 MiB in 100-byte pieces", MiB, 0, ours_stream, ossl_stream);
     add_row<Fn>("kdf_1k", "`SM3_KDF` 1 KiB from a 64-byte Z", KiB, 0, ours_kdf, ossl_kdf);
     add_row<Fn>("block", "`SM4_encrypt` one block (chained)", 16, 0, ours_block, ossl_block);
     add_row<Fn>("cbc_enc_1k", "`SM4_process_cbc` encrypt 1 KiB", KiB, 0, ours_cbc_enc<KiB>,
@@ -704,8 +699,7 @@ int main(int argc, char **argv) {
                 ossl_cbc_dec<MiB>);
     add_row<Fn>("mac_1m", "`SM4_process_mac` 1 MiB", MiB, 0, ours_mac, ossl_mac_1m);
     add_row<Fn>("seal_64", "seal 64 B", 64, 0, ours_seal<64>, ossl_seal<64>);
-    add_row<Fn>("seal_1k", "seal (`SM4_process_cbc_and_mac`) 1 KiB", KiB, 0, ours_seal<KiB>,
-                ossl_seal<KiB>);
+    add_row<Fn>("seal_1k", "seal (`SM4_process_cbc_and_mac`) 1 KiB", KiB, 0, ours_seal<KiB>, ossl_seal<KiB>);
     add_row<Fn>("seal_1m", "seal 1 MiB", MiB, 2.0, ours_seal<MiB>, ossl_seal<MiB>);
     add_row<Fn>("open_64", "open 64 B", 64, 0, ours_open<64>, ossl_open<64>);
     add_row<Fn>("open_1k", "open 1 KiB", KiB, 0, ours_open<KiB>, ossl_open<KiB>);
@@ -719,9 +713,8 @@ int main(int argc, char **argv) {
         for (auto _ : st) {
             const int rc = rdrand_get_bytes(MiB, dest.data());
             if (rc != DRNG_OK) {
-                st.SkipWithError(rc == DRNG_NO_RDRAND
-                                     ? "not offered (RDRAND is used on GenuineIntel only)"
-                                     : "a draw failed");
+                st.SkipWithError(rc == DRNG_NO_RDRAND ? "not offered (RDRAND is used on GenuineIntel only)"
+                                                      : "a draw failed");
                 break;
             }
         }
@@ -734,8 +727,7 @@ int main(int argc, char **argv) {
         ->UseRealTime()
         ->Iterations(300)
         ->Repetitions(1);
-    benchmark::RegisterBenchmark("sm4_round_table", round_chain<zenthal::sm4_round_table>)
-        ->UseRealTime();
+    benchmark::RegisterBenchmark("sm4_round_table", round_chain<zenthal::sm4_round_table>)->UseRealTime();
     benchmark::RegisterBenchmark("sm4_round_bytewise", round_chain<zenthal::sm4_round_bytewise>)
         ->UseRealTime();
 

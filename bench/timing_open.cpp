@@ -43,8 +43,7 @@
 namespace {
 
 constexpr int kClasses = 4;
-const char *const kClassName[kClasses] = {"valid", "pad: last byte", "pad: first byte",
-                                          "bad MAC"};
+const char *const kClassName[kClasses] = {"valid", "pad: last byte", "pad: first byte", "bad MAC"};
 
 // The plaintext leaves 8 pad bytes in the last block: 1000 bytes seal into
 // 1008 of ciphertext and 16 of MAC.
@@ -139,8 +138,7 @@ int main(int argc, char **argv) {
     cls.reserve(static_cast<size_t>(per_class) * kClasses + 4096);
     t.reserve(cls.capacity());
     long count[kClasses] = {};
-    int32_t expect[kClasses] = {SM4_SUCCESS, SM4_ERR_BAD_PADDING, SM4_ERR_BAD_PADDING,
-                                SM4_ERR_MAC_MISMATCH};
+    int32_t expect[kClasses] = {SM4_SUCCESS, SM4_ERR_BAD_PADDING, SM4_ERR_BAD_PADDING, SM4_ERR_MAC_MISMATCH};
     // The byte of the envelope each class changes: in the ciphertext block
     // before the last, which CBC XORs into the last plaintext block.
     const uint32_t prev = kEnvelope - 48;
@@ -160,14 +158,20 @@ int main(int argc, char **argv) {
             }
             uint8_t *const e = env.data() + kEnvelope * b;
             uint32_t n = kEnvelope;
-            if (SM4_process_cbc_and_mac(1, key, mac_key, iv, plain.data(), kPlain, e, &n) !=
-                SM4_SUCCESS)
+            if (SM4_process_cbc_and_mac(1, key, mac_key, iv, plain.data(), kPlain, e, &n) != SM4_SUCCESS)
                 die("seal failed");
             switch (c) {
-            case 1: e[prev + 15] ^= 0x80; break;         // pad value 0x88
-            case 2: e[prev + 16 - kPad] ^= 0x01; break;  // 9 among the 8s
-            case 3: e[kEnvelope - 16 + (r & 15)] ^= 0x01; break;
-            default: break;
+                case 1:
+                    e[prev + 15] ^= 0x80;
+                    break;  // pad value 0x88
+                case 2:
+                    e[prev + 16 - kPad] ^= 0x01;
+                    break;  // 9 among the 8s
+                case 3:
+                    e[kEnvelope - 16 + (r & 15)] ^= 0x01;
+                    break;
+                default:
+                    break;
             }
             batch_class[b] = c;
         }
@@ -175,8 +179,7 @@ int main(int argc, char **argv) {
             const uint8_t *const e = env.data() + kEnvelope * b;
             uint32_t cap = kEnvelope;
             batch_t[b] = cycles([&] {
-                batch_rc[b] = SM4_process_cbc_and_mac(0, key, mac_key, iv, e, kEnvelope,
-                                                      out.data(), &cap);
+                batch_rc[b] = SM4_process_cbc_and_mac(0, key, mac_key, iv, e, kEnvelope, out.data(), &cap);
             });
         }
         for (size_t b = 0; b < kBatch; ++b) {
@@ -208,14 +211,13 @@ int main(int argc, char **argv) {
     }
 
     std::ostringstream md;
-    md << "SM4 form " << zenthal::sm4_form().name << ". Opening " << kEnvelope << "-byte envelopes (" << kPlain
-       << "-byte plaintexts, " << kPad
+    md << "SM4 form " << zenthal::sm4_form().name << ". Opening " << kEnvelope << "-byte envelopes ("
+       << kPlain << "-byte plaintexts, " << kPad
        << " pad bytes), classes drawn at random, cycles by the time-stamp counter. Per class: ";
     for (int c = 0; c < kClasses; ++c) {
         char s[160];
-        std::snprintf(s, sizeof s, "%s%s %ld measurements, median %.0f cycles",
-                      c ? "; " : "", kClassName[c], count[c],
-                      [&] {
+        std::snprintf(s, sizeof s, "%s%s %ld measurements, median %.0f cycles", c ? "; " : "", kClassName[c],
+                      count[c], [&] {
                           std::vector<uint64_t> v;
                           for (size_t i = 0; i < t.size(); ++i)
                               if (cls[i] == static_cast<uint32_t>(c)) v.push_back(t[i]);
@@ -240,9 +242,8 @@ int main(int argc, char **argv) {
                 }
             }
             char s[256];
-            std::snprintf(s, sizeof s, "| %s vs %s | %.2f | %.1f %% | < 4.5 | %s |\n",
-                          kClassName[a], kClassName[b], worst, at,
-                          worst < 4.5 ? "yes" : "**no**");
+            std::snprintf(s, sizeof s, "| %s vs %s | %.2f | %.1f %% | < 4.5 | %s |\n", kClassName[a],
+                          kClassName[b], worst, at, worst < 4.5 ? "yes" : "**no**");
             md << s;
         }
     }

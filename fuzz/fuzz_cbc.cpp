@@ -34,9 +34,9 @@
 namespace {
 
 using fuzz::Capacity;
-using fuzz::Reader;
-using fuzz::OutBuf;
 using fuzz::openssl_cbc;
+using fuzz::OutBuf;
+using fuzz::Reader;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -53,12 +53,10 @@ bool is_mode_code(int32_t rc) {
            rc == SM4_ERR_BAD_PADDING;
 }
 
-void check_decrypt(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len,
-                   Capacity cap) {
+void check_decrypt(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len, Capacity cap) {
     OutBuf out(cap.backed);
     uint32_t outlen = cap.claimed;
-    const int32_t rc = SM4_process_cbc(0, key, iv, in, static_cast<uint32_t>(len), out.p.get(),
-                                       &outlen);
+    const int32_t rc = SM4_process_cbc(0, key, iv, in, static_cast<uint32_t>(len), out.p.get(), &outlen);
     CHECK(is_mode_code(rc));
     if (rc != SM4_SUCCESS) CHECK(outlen == cap.claimed);
 
@@ -96,13 +94,12 @@ void check_decrypt(const uint8_t key[16], const uint8_t iv[16], const uint8_t *i
     CHECK(out.untouched_from(plain.size()));
 }
 
-void check_encrypt(int32_t flag, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
-                   size_t len, Capacity cap) {
+void check_encrypt(int32_t flag, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len,
+                   Capacity cap) {
     const size_t need = (len / 16 + 1) * 16;
     OutBuf out(cap.backed);
     uint32_t outlen = cap.claimed;
-    const int32_t rc = SM4_process_cbc(flag, key, iv, in, static_cast<uint32_t>(len),
-                                       out.p.get(), &outlen);
+    const int32_t rc = SM4_process_cbc(flag, key, iv, in, static_cast<uint32_t>(len), out.p.get(), &outlen);
     if (cap.claimed < need) {
         CHECK(rc == SM4_ERR_OUTPUT_TOO_SMALL);
         CHECK(outlen == cap.claimed);
@@ -119,8 +116,8 @@ void check_encrypt(int32_t flag, const uint8_t key[16], const uint8_t iv[16], co
     // Round trip into exactly the plaintext's length.
     OutBuf back(len);
     uint32_t backlen = static_cast<uint32_t>(len);
-    CHECK(SM4_process_cbc(0, key, iv, out.p.get(), static_cast<uint32_t>(need), back.p.get(),
-                          &backlen) == SM4_SUCCESS);
+    CHECK(SM4_process_cbc(0, key, iv, out.p.get(), static_cast<uint32_t>(need), back.p.get(), &backlen) ==
+          SM4_SUCCESS);
     CHECK(backlen == len);
     CHECK(back.holds(in, len));
 }
@@ -132,16 +129,14 @@ void check_oversized(int32_t flag, const uint8_t key[16], const uint8_t iv[16], 
     OutBuf out(16);
     uint32_t outlen = 0xFFFFFFFFu;
     const uint32_t len = 0xFFFFFFF0u | (sel & 0x0Fu);
-    CHECK(SM4_process_cbc(flag, key, iv, in, len, out.p.get(), &outlen) ==
-          SM4_ERR_OUTPUT_TOO_SMALL);
+    CHECK(SM4_process_cbc(flag, key, iv, in, len, out.p.get(), &outlen) == SM4_ERR_OUTPUT_TOO_SMALL);
     CHECK(outlen == 0xFFFFFFFFu);
     CHECK(out.untouched_from(0));
 }
 
-} // namespace
+}  // namespace
 
-void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len,
-                 size_t cut) {
+void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, size_t len, size_t cut) {
     SM4_round_keys rk;
     SM4_set_key(key, &rk);
     const size_t whole = len / 16;
@@ -151,7 +146,8 @@ void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
     for (int decrypt = 0; decrypt < 2; ++decrypt) {
         fuzz::openssl_sm4("SM4-ECB", !decrypt, false, key, iv, in, 16 * whole, &want);
         zenthal::sm4_ecb(&rk, decrypt, in, got.data(), cut_blocks);
-        zenthal::sm4_ecb(&rk, decrypt, in + 16 * cut_blocks, got.data() + 16 * cut_blocks, whole - cut_blocks);
+        zenthal::sm4_ecb(&rk, decrypt, in + 16 * cut_blocks, got.data() + 16 * cut_blocks,
+                         whole - cut_blocks);
         CHECK(std::memcmp(got.data(), want.data(), 16 * whole) == 0);
         fuzz::openssl_sm4("SM4-CBC", !decrypt, false, key, iv, in, 16 * whole, &want);
         uint8_t chain[16];
@@ -187,7 +183,8 @@ void check_modes(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
     uint8_t x0[16] = {0}, x1[16] = {0};
     const uint8_t *h = iv;
     zenthal::ghash_portable(x0, h, in, whole);
-    for (zenthal::GhashFn g : {zenthal::ghash_vclmul_form(), zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
+    for (zenthal::GhashFn g :
+         {zenthal::ghash_vclmul_form(), zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
         if (g == nullptr) continue;
         std::memset(x1, 0, 16);
         g(x1, h, in, whole);

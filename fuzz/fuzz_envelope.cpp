@@ -38,9 +38,9 @@
 namespace {
 
 using fuzz::Capacity;
-using fuzz::Reader;
 using fuzz::openssl_cbc;
 using fuzz::OutBuf;
+using fuzz::Reader;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -69,8 +69,8 @@ Capacity pick_capacity(uint16_t sel, size_t len) { return fuzz::pick_capacity(se
 int32_t check_open(const Keys &k, const uint8_t *in, size_t len, Capacity cap) {
     OutBuf out(cap.backed);
     uint32_t outlen = cap.claimed;
-    const int32_t rc = SM4_process_cbc_and_mac(0, k.enc, k.mac, k.iv, in,
-                                               static_cast<uint32_t>(len), out.p.get(), &outlen);
+    const int32_t rc =
+        SM4_process_cbc_and_mac(0, k.enc, k.mac, k.iv, in, static_cast<uint32_t>(len), out.p.get(), &outlen);
     CHECK(rc == SM4_SUCCESS || rc == SM4_ERR_INPUT_LENGTH || rc == SM4_ERR_OUTPUT_TOO_SMALL ||
           rc == SM4_ERR_BAD_PADDING || rc == SM4_ERR_MAC_MISMATCH);
 
@@ -113,8 +113,8 @@ bool check_seal(const Keys &k, const uint8_t *in, size_t len, Capacity cap, Byte
     const size_t need = len / 16 * 16 + 32;
     OutBuf out(cap.backed);
     uint32_t outlen = cap.claimed;
-    const int32_t rc = SM4_process_cbc_and_mac(1, k.enc, k.mac, k.iv, in,
-                                               static_cast<uint32_t>(len), out.p.get(), &outlen);
+    const int32_t rc =
+        SM4_process_cbc_and_mac(1, k.enc, k.mac, k.iv, in, static_cast<uint32_t>(len), out.p.get(), &outlen);
     if (cap.claimed < need) {
         CHECK(rc == SM4_ERR_OUTPUT_TOO_SMALL);
         CHECK(outlen == cap.claimed);
@@ -145,14 +145,13 @@ std::unique_ptr<uint8_t[]> exact_copy(const Bytes &b) {
 // byte w (0 to 14, 15 for none) changed. In CBC an XOR into the previous
 // ciphertext block (or into the IV, for a single block) lands on the last
 // plaintext block, so any shape can be made.
-void check_padding_shape(const Keys &k, const Bytes &env, const uint8_t *plain, size_t len,
-                         uint8_t vsel, uint8_t wsel) {
+void check_padding_shape(const Keys &k, const Bytes &env, const uint8_t *plain, size_t len, uint8_t vsel,
+                         uint8_t wsel) {
     const size_t ct_len = env.size() - 16;
     const size_t n = ct_len / 16;
     const size_t r = len % 16;
     uint8_t last[16], want[16];
-    for (size_t j = 0; j < 16; ++j)
-        last[j] = j < r ? plain[16 * (n - 1) + j] : static_cast<uint8_t>(16 - r);
+    for (size_t j = 0; j < 16; ++j) last[j] = j < r ? plain[16 * (n - 1) + j] : static_cast<uint8_t>(16 - r);
     std::memcpy(want, last, 16);
     const unsigned v = vsel % 18 == 17 ? (0x11u | vsel) : vsel % 18u;
     for (size_t j = 0; j < 16; ++j)
@@ -165,10 +164,12 @@ void check_padding_shape(const Keys &k, const Bytes &env, const uint8_t *plain, 
     Bytes e2 = env;
     uint8_t *const prev = n == 1 ? k2.iv : e2.data() + 16 * (n - 2);
     for (size_t j = 0; j < 16; ++j) prev[j] ^= last[j] ^ want[j];
-    const int32_t rc = check_open(k2, exact_copy(e2).get(), e2.size(),
-                                  Capacity{static_cast<uint32_t>(ct_len), ct_len});
-    if (!valid) CHECK(rc == SM4_ERR_BAD_PADDING);
-    else CHECK(rc == SM4_SUCCESS || rc == SM4_ERR_MAC_MISMATCH);
+    const int32_t rc =
+        check_open(k2, exact_copy(e2).get(), e2.size(), Capacity{static_cast<uint32_t>(ct_len), ct_len});
+    if (!valid)
+        CHECK(rc == SM4_ERR_BAD_PADDING);
+    else
+        CHECK(rc == SM4_SUCCESS || rc == SM4_ERR_MAC_MISMATCH);
 }
 
 // Envelope lengths of 2^32 and more cannot be stated in *outlen; sealing
@@ -184,7 +185,7 @@ void check_oversized(const Keys &k, uint8_t sel) {
     CHECK(out.untouched_from(0));
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Reader r{data, size};

@@ -48,11 +48,16 @@ const Processor kProcessors[4] = {
 
 int cache_preset(uint8_t sel) {
     switch (sel & 7) {
-    case 4: return DRNG_SUPPORTED;
-    case 5: return DRNG_NO_RDRAND;
-    case 6: return 0;
-    case 7: return -1;
-    default: return DRNG_SUPPORT_UNPROBED;
+        case 4:
+            return DRNG_SUPPORTED;
+        case 5:
+            return DRNG_NO_RDRAND;
+        case 6:
+            return 0;
+        case 7:
+            return -1;
+        default:
+            return DRNG_SUPPORT_UNPROBED;
     }
 }
 
@@ -65,8 +70,8 @@ struct Model {
     const std::vector<fake_cpu::Attempt> &script;
     const std::vector<uint64_t> &log;
     int cache;
-    size_t next = 0;      // next script entry
-    size_t delivered = 0; // next log entry
+    size_t next = 0;       // next script entry
+    size_t delivered = 0;  // next log entry
     int attempts = 0;
     int cpuid_leaf0 = 0;
     int cpuid_leaf1 = 0;
@@ -129,7 +134,7 @@ int model_fill(Model &m, uintptr_t address, size_t n, uint8_t *expected) {
     return DRNG_OK;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Reader r{data, size};
@@ -168,8 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> expected(total);
     for (size_t i = 0; i < total; ++i) expected[i] = fill(i);
     Model m{cpu, script, fake_cpu::delivered(), cache};
-    const int want = model_fill(m, reinterpret_cast<uintptr_t>(dest), n,
-                                expected.data() + kGuard + offset);
+    const int want = model_fill(m, reinterpret_cast<uintptr_t>(dest), n, expected.data() + kGuard + offset);
 
     CHECK(rc == want);
     CHECK(std::memcmp(base, expected.data(), total) == 0);

@@ -40,10 +40,14 @@ const EVP_MD *openssl_sm3() {
 uint32_t digest_length(uint8_t sel) {
     if (sel <= 40) return sel;
     switch (sel & 3) {
-    case 0: return 64;
-    case 1: return 0xFFFFFFFFu;
-    case 2: return 0x80000000u | sel;
-    default: return 32;
+        case 0:
+            return 64;
+        case 1:
+            return 0xFFFFFFFFu;
+        case 2:
+            return 0x80000000u | sel;
+        default:
+            return 32;
     }
 }
 
@@ -83,7 +87,7 @@ void forged_context(const uint8_t *msg, size_t len, uint16_t raw_cut) {
     for (size_t i = 0; i < sizeof(SM3_context); ++i) CHECK(wiped[i] == 0);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Reader r{data, size};

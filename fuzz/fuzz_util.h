@@ -13,12 +13,12 @@
 #include <memory>
 #include <vector>
 
-#define CHECK(cond)                                                                            \
-    do {                                                                                       \
-        if (!(cond)) {                                                                         \
+#define CHECK(cond)                                                                               \
+    do {                                                                                          \
+        if (!(cond)) {                                                                            \
             std::fprintf(stderr, "%s: check failed at line %d: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                      \
-        }                                                                                      \
+            std::abort();                                                                         \
+        }                                                                                         \
     } while (0)
 
 namespace fuzz {
@@ -82,8 +82,8 @@ namespace fuzz {
 // OpenSSL SM4-CBC in one pass. Returns false only when the padded
 // decryption rejects the padding.
 // OpenSSL's SM4 in `mode` ("SM4-CBC", "SM4-ECB", "SM4-CTR").
-inline bool openssl_sm4(const char *mode, bool encrypt, bool pad, const uint8_t key[16],
-                        const uint8_t iv[16], const uint8_t *in, size_t len, Bytes *out) {
+inline bool openssl_sm4(const char *mode, bool encrypt, bool pad, const uint8_t key[16], const uint8_t iv[16],
+                        const uint8_t *in, size_t len, Bytes *out) {
     EVP_CIPHER *cipher = EVP_CIPHER_fetch(nullptr, mode, nullptr);
     static EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     CHECK(cipher != nullptr && ctx != nullptr);

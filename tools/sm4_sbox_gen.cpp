@@ -190,8 +190,8 @@ int main() {
     // SubBytes(y) = Aaes·inv(y) ^ 0x63. Undo Aaes and 0x63 in the map out.
     Mat Aaes, AaesInv, B;
     for (int i = 0; i < 8; ++i)
-        Aaes[i] = static_cast<uint8_t>(1u << i | 1u << (i + 4) % 8 | 1u << (i + 5) % 8 |
-                                       1u << (i + 6) % 8 | 1u << (i + 7) % 8);
+        Aaes[i] = static_cast<uint8_t>(1u << i | 1u << (i + 4) % 8 | 1u << (i + 5) % 8 | 1u << (i + 6) % 8 |
+                                       1u << (i + 7) % 8);
     if (!invert(Aaes, AaesInv)) fail("the AES affine map is not invertible");
     compose(AMinv, AaesInv, B);
     const uint8_t d = static_cast<uint8_t>(apply(B, 0x63) ^ c);
@@ -220,7 +220,8 @@ int main() {
     };
     auto per_byte = [](const Mat m, uint32_t w) {
         uint32_t r = 0;
-        for (int k = 0; k < 4; ++k) r |= static_cast<uint32_t>(apply(m, static_cast<uint8_t>(w >> (8 * k)))) << (8 * k);
+        for (int k = 0; k < 4; ++k)
+            r |= static_cast<uint32_t>(apply(m, static_cast<uint8_t>(w >> (8 * k)))) << (8 * k);
         return r;
     };
     for (int dd = 0; dd < 4; ++dd) {
@@ -236,7 +237,8 @@ int main() {
         for (int bit = 0; bit < 8; ++bit) {
             const uint32_t out = per_byte(MA, L32(per_byte(Bm, 1u << (8 * j + bit))));
             for (int k = 0; k < 4; ++k)
-                if (static_cast<uint8_t>(out >> (8 * k)) != apply(G[(k - j + 4) % 4], static_cast<uint8_t>(1u << bit)))
+                if (static_cast<uint8_t>(out >> (8 * k)) !=
+                    apply(G[(k - j + 4) % 4], static_cast<uint8_t>(1u << bit)))
                     fail("F is not circulant over byte positions");
         }
     // K = MA·L(d d d d) per byte: the constant of the map out.
@@ -256,11 +258,15 @@ int main() {
         const uint32_t want = L32(tau);
         uint32_t sub = 0;  // SubBytes(MA·x ^ Mc), ShiftRows aside
         for (int k = 0; k < 4; ++k)
-            sub |= static_cast<uint32_t>(aes_sbox(static_cast<uint8_t>(apply(MA, static_cast<uint8_t>(x >> (8 * k))) ^ Mc))) << (8 * k);
+            sub |= static_cast<uint32_t>(
+                       aes_sbox(static_cast<uint8_t>(apply(MA, static_cast<uint8_t>(x >> (8 * k))) ^ Mc)))
+                   << (8 * k);
         uint32_t f = 0;
         for (int k = 0; k < 4; ++k)
             for (int dd = 0; dd < 4; ++dd)
-                f ^= static_cast<uint32_t>(apply(G[dd], static_cast<uint8_t>(sub >> (8 * ((k - dd + 4) % 4))))) << (8 * k);
+                f ^=
+                    static_cast<uint32_t>(apply(G[dd], static_cast<uint8_t>(sub >> (8 * ((k - dd + 4) % 4)))))
+                    << (8 * k);
         if (per_byte(MAinv, f ^ Kw) != want) fail("the shortened round does not match the table");
     }
     uint8_t y_lo[16], y_hi[16], x_lo[16], x_hi[16], f_lo[4][16], f_hi[4][16];
@@ -299,7 +305,8 @@ int main() {
         "// (the IN tables). A round is y4 = y0 ^ K ^ F(s), s = AESENCLAST(y1 ^ y2\n"
         "// ^ y3 ^ rk', 0), where byte k of F(s) is the XOR over d of\n"
         "// F_d(byte k - d of s): F_LO[d][s & 15] ^ F_HI[d][s >> 4].\n"
-        "inline constexpr uint8_t SM4_AESNI_K = 0x%02X;\n", K);
+        "inline constexpr uint8_t SM4_AESNI_K = 0x%02X;\n",
+        K);
     print_table("SM4_AESNI_Y_LO", y_lo);
     print_table("SM4_AESNI_Y_HI", y_hi);
     print_table("SM4_AESNI_X_LO", x_lo);

@@ -101,8 +101,8 @@ void copy_out(JNIEnv *env, jbyteArray array, jint count, const uint8_t *bytes) {
 // which differ only in the direction and the capacity pre-check.
 jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKey, jbyteArray iv,
                      jbyteArray input, jbyteArray output, jintArray outputLen) {
-    if (key == nullptr || macKey == nullptr || iv == nullptr || input == nullptr ||
-        output == nullptr || outputLen == nullptr) {
+    if (key == nullptr || macKey == nullptr || iv == nullptr || input == nullptr || output == nullptr ||
+        outputLen == nullptr) {
         return NATIVE_ERR_ARGUMENT;
     }
     if (env->GetArrayLength(key) != 16) return NATIVE_ERR_KEY_IV_LENGTH;
@@ -140,20 +140,19 @@ jint cipher_with_mac(JNIEnv *env, bool encrypt, jbyteArray key, jbyteArray macKe
     // whole capacity or at least all the operation needs, every code and
     // output stays what the declared capacity would have given. In 64 bits:
     // the sealed length exceeds a jint near 2^31.
-    const int64_t can_produce = encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 32
-                                        : static_cast<int64_t>(len);
-    const jint scratch_size =
-        static_cast<int64_t>(cap) < can_produce ? cap : static_cast<jint>(can_produce);
+    const int64_t can_produce =
+        encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 32 : static_cast<int64_t>(len);
+    const jint scratch_size = static_cast<int64_t>(cap) < can_produce ? cap : static_cast<jint>(can_produce);
     if (alloc_scratch(f, scratch_size) == nullptr) return NATIVE_ERR_NO_MEMORY;
 
     jint status = SM4_ERR_OUTPUT_TOO_SMALL;
     uint32_t produced = static_cast<uint32_t>(scratch_size);
     // In 64 bits: (len rounded down to 16) + 16 overflows a jint near 2^31.
-    const int64_t least = encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 16
-                                  : static_cast<int64_t>(len) - 32;
+    const int64_t least =
+        encrypt ? (static_cast<int64_t>(len) & ~int64_t{15}) + 16 : static_cast<int64_t>(len) - 32;
     if (static_cast<int64_t>(cap) >= least) {
-        status = SM4_process_cbc_and_mac(encrypt ? 1 : 0, k, mk, v, in, static_cast<uint32_t>(len),
-                                         f.scratch, &produced);
+        status = SM4_process_cbc_and_mac(encrypt ? 1 : 0, k, mk, v, in, static_cast<uint32_t>(len), f.scratch,
+                                         &produced);
         if (status == SM4_SUCCESS) {
             // The taken copy must hold the produced length too, or its
             // release would write the capacity back.
@@ -203,15 +202,13 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL
-Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcEncryptWithMacNative(
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcEncryptWithMacNative(
     JNIEnv *env, jclass, jbyteArray key, jbyteArray macKey, jbyteArray iv, jbyteArray input, jint,
     jbyteArray output, jintArray outputLen) {
     return cipher_with_mac(env, true, key, macKey, iv, input, output, outputLen);
 }
 
-JNIEXPORT jint JNICALL
-Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcDecryptWithMacNative(
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm4CbcDecryptWithMacNative(
     JNIEnv *env, jclass, jbyteArray key, jbyteArray macKey, jbyteArray iv, jbyteArray input, jint,
     jbyteArray output, jintArray outputLen) {
     return cipher_with_mac(env, false, key, macKey, iv, input, output, outputLen);
@@ -228,8 +225,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_
     return status;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_isRDRANDSupported(
-    JNIEnv *, jclass) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_isRDRANDSupported(JNIEnv *,
+                                                                                                  jclass) {
     return RdRand_isSupported();
 }
 

@@ -32,14 +32,17 @@ using LocalContext = zenthal::jni::Local<SM3_context>;
 
 bool is_state(JNIEnv *env, jbyteArray state) { return has_length(env, state, LocalContext::kBytes); }
 
-bool digest_room(JNIEnv *env, jbyteArray out, jint off) { return array_range(env, out, off, SM3_DIGEST_LENGTH); }
+bool digest_room(JNIEnv *env, jbyteArray out, jint off) {
+    return array_range(env, out, off, SM3_DIGEST_LENGTH);
+}
 
 // Absorbs in[off .. off+len-1] through a stack chunk; the range was checked.
 void absorb(JNIEnv *env, SM3_context *ctx, jbyteArray in, jint off, jint len) {
     End end;
     end.array = in;
     end.off = off;
-    read_through(env, end, len, [&](const uint8_t *p, std::size_t n) { SM3_Update(ctx, p, static_cast<uint32_t>(n)); });
+    read_through(env, end, len,
+                 [&](const uint8_t *p, std::size_t n) { SM3_Update(ctx, p, static_cast<uint32_t>(n)); });
 }
 
 }  // namespace
@@ -47,7 +50,7 @@ void absorb(JNIEnv *env, SM3_context *ctx, jbyteArray in, jint off, jint len) {
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_init(JNIEnv *env, jclass,
-                                                                          jbyteArray state) {
+                                                                             jbyteArray state) {
     if (!is_state(env, state)) return NATIVE_ERR_ARGUMENT;
     LocalContext c;
     SM3_Init(&c.value);
@@ -55,8 +58,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_init(JNI
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_update(
-    JNIEnv *env, jclass, jbyteArray state, jbyteArray in, jint off, jint len) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_update(JNIEnv *env, jclass,
+                                                                               jbyteArray state,
+                                                                               jbyteArray in, jint off,
+                                                                               jint len) {
     if (!is_state(env, state) || !array_range(env, in, off, len)) return NATIVE_ERR_ARGUMENT;
     LocalContext c;
     c.load(env, state);
@@ -65,8 +70,10 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_update(
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_updateDirect(
-    JNIEnv *env, jclass, jbyteArray state, jobject in, jint off, jint len) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_updateDirect(JNIEnv *env, jclass,
+                                                                                     jbyteArray state,
+                                                                                     jobject in, jint off,
+                                                                                     jint len) {
     End direct;
     if (!is_state(env, state) || in == nullptr || !resolve(env, nullptr, in, off, len, &direct)) {
         return NATIVE_ERR_ARGUMENT;
@@ -79,8 +86,7 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_updateDi
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_finish(
-    JNIEnv *env, jclass, jbyteArray state, jbyteArray in, jint off, jint len, jbyteArray out,
-    jint outOff) {
+    JNIEnv *env, jclass, jbyteArray state, jbyteArray in, jint off, jint len, jbyteArray out, jint outOff) {
     if (!is_state(env, state) || !array_range(env, in, off, len) || !digest_room(env, out, outOff)) {
         return NATIVE_ERR_ARGUMENT;
     }

@@ -52,8 +52,8 @@ bool overlaps_ahead(const End &in, const End &out, jint len) {
 }
 
 // Checks the two ends; the status to return, or NATIVE_OK to go on.
-int ends(JNIEnv *env, jbyteArray inA, jobject inB, jint inOff, jint len, jbyteArray outA,
-         jobject outB, jint outOff, End *in, End *out) {
+int ends(JNIEnv *env, jbyteArray inA, jobject inB, jint inOff, jint len, jbyteArray outA, jobject outB,
+         jint outOff, End *in, End *out) {
     if (!resolve(env, inA, inB, inOff, len, in) || !resolve(env, outA, outB, outOff, len, out)) {
         return NATIVE_ERR_ARGUMENT;
     }
@@ -65,8 +65,7 @@ int ends(JNIEnv *env, jbyteArray inA, jobject inB, jint inOff, jint len, jbyteAr
 extern "C" {
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_setKey(JNIEnv *env, jclass,
-                                                                          jbyteArray key,
-                                                                          jintArray rk) {
+                                                                               jbyteArray key, jintArray rk) {
     if (!has_length(env, key, SM4_KEY_SIZE) || !has_length(env, rk, 32)) return NATIVE_ERR_ARGUMENT;
     uint8_t k[SM4_KEY_SIZE];
     env->GetByteArrayRegion(key, 0, SM4_KEY_SIZE, reinterpret_cast<jbyte *>(k));
@@ -77,9 +76,11 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_setKey(J
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ecb(
-    JNIEnv *env, jclass, jintArray rk, jboolean decrypt, jbyteArray inA, jobject inB, jint inOff,
-    jint len, jbyteArray outA, jobject outB, jint outOff) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ecb(JNIEnv *env, jclass, jintArray rk,
+                                                                            jboolean decrypt, jbyteArray inA,
+                                                                            jobject inB, jint inOff, jint len,
+                                                                            jbyteArray outA, jobject outB,
+                                                                            jint outOff) {
     End in, out;
     Keys keys;
     if (!keys.load(env, rk) || len % 16 != 0) return NATIVE_ERR_ARGUMENT;
@@ -92,8 +93,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ecb(
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_cbc(
-    JNIEnv *env, jclass, jintArray rk, jboolean decrypt, jbyteArray chain, jbyteArray inA,
-    jobject inB, jint inOff, jint len, jbyteArray outA, jobject outB, jint outOff) {
+    JNIEnv *env, jclass, jintArray rk, jboolean decrypt, jbyteArray chain, jbyteArray inA, jobject inB,
+    jint inOff, jint len, jbyteArray outA, jobject outB, jint outOff) {
     End in, out;
     Keys keys;
     Block iv;
@@ -108,8 +109,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_cbc(
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptPadded(
-    JNIEnv *env, jclass, jintArray rk, jbyteArray chain, jbyteArray inA, jobject inB, jint inOff,
-    jint len, jbyteArray outA, jobject outB, jint outOff, jint outCap) {
+    JNIEnv *env, jclass, jintArray rk, jbyteArray chain, jbyteArray inA, jobject inB, jint inOff, jint len,
+    jbyteArray outA, jobject outB, jint outOff, jint outCap) {
     End in, out;
     Keys keys;
     Block iv;
@@ -150,9 +151,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     } else if (status >= 0) {
         uint8_t tail[16];
         std::memcpy(tail, last, 16);
-        transfer(env, in, out, len - 16, [&](const uint8_t *i, uint8_t *o, std::size_t n) {
-            decipher(chaining, i, o, n);
-        });
+        transfer(env, in, out, len - 16,
+                 [&](const uint8_t *i, uint8_t *o, std::size_t n) { decipher(chaining, i, o, n); });
         write_end(env, out, len - 16, status - (len - 16), tail);
         secure_wipe(tail, sizeof tail);
     }
@@ -161,9 +161,11 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_decryptP
     return status;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ctr(
-    JNIEnv *env, jclass, jintArray rk, jbyteArray state, jbyteArray inA, jobject inB, jint inOff,
-    jint len, jbyteArray outA, jobject outB, jint outOff) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ctr(JNIEnv *env, jclass, jintArray rk,
+                                                                            jbyteArray state, jbyteArray inA,
+                                                                            jobject inB, jint inOff, jint len,
+                                                                            jbyteArray outA, jobject outB,
+                                                                            jint outOff) {
     End in, out;
     Keys keys;
     Local<CtrState> c;
@@ -179,10 +181,9 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_ctr(
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmInit(JNIEnv *env,
-                                                                           jclass, jintArray rk,
-                                                                           jbyteArray iv,
-                                                                           jbyteArray state) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmInit(JNIEnv *env, jclass,
+                                                                                jintArray rk, jbyteArray iv,
+                                                                                jbyteArray state) {
     Keys keys;
     if (!keys.load(env, rk) || iv == nullptr || !has_length(env, state, GcmRecord::kBytes)) {
         return NATIVE_ERR_ARGUMENT;
@@ -212,19 +213,22 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmInit(
     return NATIVE_OK;
 }
 
-JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmAad(
-    JNIEnv *env, jclass, jbyteArray state, jbyteArray inA, jobject inB, jint inOff, jint len) {
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmAad(JNIEnv *env, jclass,
+                                                                               jbyteArray state,
+                                                                               jbyteArray inA, jobject inB,
+                                                                               jint inOff, jint len) {
     GcmRecord r;
     End in;
     if (!r.load(env, state) || !resolve(env, inA, inB, inOff, len, &in)) return NATIVE_ERR_ARGUMENT;
-    read_through(env, in, len, [&](const uint8_t *i, std::size_t n) { zenthal::sm4_gcm_aad(&r.value, i, n); });
+    read_through(env, in, len,
+                 [&](const uint8_t *i, std::size_t n) { zenthal::sm4_gcm_aad(&r.value, i, n); });
     r.store(env, state);
     return NATIVE_OK;
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmEncrypt(
-    JNIEnv *env, jclass, jintArray rk, jbyteArray state, jbyteArray inA, jobject inB, jint inOff,
-    jint len, jbyteArray outA, jobject outB, jint outOff) {
+    JNIEnv *env, jclass, jintArray rk, jbyteArray state, jbyteArray inA, jobject inB, jint inOff, jint len,
+    jbyteArray outA, jobject outB, jint outOff) {
     End in, out;
     Keys keys;
     GcmRecord r;
@@ -239,9 +243,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmEncry
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmTag(JNIEnv *env, jclass,
-                                                                          jintArray rk,
-                                                                          jbyteArray state,
-                                                                          jbyteArray tag) {
+                                                                               jintArray rk, jbyteArray state,
+                                                                               jbyteArray tag) {
     Keys keys;
     GcmRecord r;
     if (!keys.load(env, rk) || !r.load(env, state) || !has_length(env, tag, 16)) {
@@ -256,8 +259,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmTag(J
 }
 
 JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmDecrypt(
-    JNIEnv *env, jclass, jintArray rk, jbyteArray state, jbyteArray inA, jobject inB, jint inOff,
-    jint len, jbyteArray tag, jbyteArray outA, jobject outB, jint outOff) {
+    JNIEnv *env, jclass, jintArray rk, jbyteArray state, jbyteArray inA, jobject inB, jint inOff, jint len,
+    jbyteArray tag, jbyteArray outA, jobject outB, jint outOff) {
     End in, out;
     Keys keys;
     GcmRecord r;
@@ -268,7 +271,8 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm4Native_gcmDecry
     if (s != NATIVE_OK) return s;
     // The ciphertext is hashed and the tag checked before any plaintext is
     // formed: a forged message releases nothing.
-    read_through(env, in, len, [&](const uint8_t *i, std::size_t n) { zenthal::sm4_gcm_hash(&r.value, i, n); });
+    read_through(env, in, len,
+                 [&](const uint8_t *i, std::size_t n) { zenthal::sm4_gcm_hash(&r.value, i, n); });
     uint8_t given[16];
     env->GetByteArrayRegion(tag, 0, tag_len, reinterpret_cast<jbyte *>(given));
     const int32_t verdict = zenthal::sm4_gcm_check_tag(&r.value, given, static_cast<std::size_t>(tag_len));

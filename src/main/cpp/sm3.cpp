@@ -22,10 +22,8 @@ static_assert(offsetof(SM3_context, state) == 72, "SM3_context layout");
 namespace {
 
 const uint32_t SM3_IV[8] = {
-    0x7380166Fu, 0x4914B2B9u, 0x172442D7u, 0xDA8A0600u,
-    0xA96F30BCu, 0x163138AAu, 0xE38DEE4Du, 0xB0FB0E4Eu,
+    0x7380166Fu, 0x4914B2B9u, 0x172442D7u, 0xDA8A0600u, 0xA96F30BCu, 0x163138AAu, 0xE38DEE4Du, 0xB0FB0E4Eu,
 };
-
 
 }  // namespace
 
@@ -34,7 +32,6 @@ namespace zenthal {
 void sm3_compress_portable(uint32_t state[8], const uint8_t *blocks, std::size_t n) {
     compress_blocks(state, blocks, n);
 }
-
 
 }  // namespace zenthal
 

@@ -17,10 +17,10 @@ extern "C" {
 // Caller-owned hashing context; its layout is part of the interface.
 // The bytes waiting in `block` number (bit_count_lo >> 3) % 64.
 typedef struct SM3_context {
-    uint32_t bit_count_lo; // low word of the 64-bit count of bits absorbed
-    uint32_t bit_count_hi; // high word of that count
-    uint8_t block[64];     // partial message block, 0..63 bytes in use
-    uint32_t state[8];     // chaining value A..H as native integers
+    uint32_t bit_count_lo;  // low word of the 64-bit count of bits absorbed
+    uint32_t bit_count_hi;  // high word of that count
+    uint8_t block[64];      // partial message block, 0..63 bytes in use
+    uint32_t state[8];      // chaining value A..H as native integers
 } SM3_context;
 
 // Starts a new message: zero bit count, state = IV.

@@ -31,11 +31,9 @@ uint32_t table_tau(uint32_t a) { return zenthal::sm4_tau(a); }
 void table_set_key(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_expand_key(key, rk, table_tau); }
 
 // Blocks two at a time, interleaved; the last odd one alone.
-void table_blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
-                  bool decrypt) {
+void table_blocks(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n, bool decrypt) {
     for (; n >= 2; n -= 2, in += 32, out += 32) {
-        uint32_t a0 = load32_be(in), a1 = load32_be(in + 4), a2 = load32_be(in + 8),
-                 a3 = load32_be(in + 12);
+        uint32_t a0 = load32_be(in), a1 = load32_be(in + 4), a2 = load32_be(in + 8), a3 = load32_be(in + 12);
         uint32_t b0 = load32_be(in + 16), b1 = load32_be(in + 20), b2 = load32_be(in + 24),
                  b3 = load32_be(in + 28);
         if (decrypt)
@@ -87,11 +85,11 @@ bool offered(const zenthal::Sm4Form *form) {
 // Best first.
 const zenthal::Sm4Form *const FORMS[] = {
 #if defined(ZENTHAL_SM4_X86)
-    &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2, &zenthal::SM4_FORM_VAES_AVX2,
-    &zenthal::SM4_FORM_AESNI_AVX2,
+    &zenthal::SM4_FORM_GFNI_AVX512, &zenthal::SM4_FORM_GFNI_AVX2,
+    &zenthal::SM4_FORM_VAES_AVX2,   &zenthal::SM4_FORM_AESNI_AVX2,
 #endif
 #if defined(ZENTHAL_SM4_ARM)
-    &zenthal::SM4_FORM_SM4E, &zenthal::SM4_FORM_NEON,
+    &zenthal::SM4_FORM_SM4E,        &zenthal::SM4_FORM_NEON,
 #endif
     &zenthal::SM4_FORM_TABLE,
 };
@@ -101,7 +99,7 @@ const zenthal::Sm4Form *const FORMS[] = {
 // relaxed atomic is enough.
 std::atomic<const zenthal::Sm4Form *> g_form{nullptr};
 
-} // namespace
+}  // namespace
 
 namespace zenthal {
 
@@ -121,7 +119,7 @@ void sm4_expand_key(const uint8_t key[16], SM4_round_keys *rk, uint32_t (*tau)(u
 extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair, nullptr};
 
 const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "vaes-avx2", "aesni-avx2",
-                                      "sm4e", "neon", "table", nullptr};
+                                      "sm4e",        "neon",      "table",     nullptr};
 
 const Sm4Form &sm4_form() {
     const Sm4Form *f = g_form.load(std::memory_order_relaxed);
@@ -150,8 +148,8 @@ bool sm4_use_form(const char *name) {
     return f != nullptr;
 }
 
-void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca,
-               const SM4_round_keys *kb, bool decb) {
+void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
+               bool decb) {
     for (unsigned i = 0; i < 32; ++i) {
         const uint32_t a = ka->rk[deca ? 31 - i : i], b = kb->rk[decb ? 31 - i : i];
         out->a[i] = a;
@@ -169,7 +167,7 @@ void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out,
     sm4_form().blocks(rk->rk, in, out, nblocks, decrypt);
 }
 
-} // namespace zenthal
+}  // namespace zenthal
 
 extern "C" {
 
@@ -199,4 +197,4 @@ void SM4_decrypt_block(const uint8_t key[16], const uint8_t in[16], uint8_t out[
     secure_wipe(&rk, sizeof rk);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -54,8 +54,7 @@ void fill_counters(uint8_t *buf, uint8_t ctr[16], std::size_t n, bool wide) {
 
 }  // namespace
 
-void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t *out,
-             std::size_t nblocks) {
+void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t *out, std::size_t nblocks) {
     if (in == out) {
         sm4_crypt_blocks(rk, in, out, nblocks, decrypt);
         return;
@@ -75,8 +74,8 @@ void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t 
     secure_wipe(buf, used);
 }
 
-void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const uint8_t *in,
-             uint8_t *out, std::size_t nblocks) {
+void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const uint8_t *in, uint8_t *out,
+             std::size_t nblocks) {
     if (!decrypt) {
         // A chain: each block through the serial step of the chosen form,
         // the one with the shortest round latency.

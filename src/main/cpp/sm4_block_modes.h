@@ -1,7 +1,7 @@
 // SM4 in the block modes the JCA provider offers (ECB, CBC, CTR; GCM is in
-// sm4_gcm.h, on the CTR steps here), as streaming steps over caller-held state: the Java side keeps every record
-// here in its own arrays and the bridge copies it in and out around each
-// call, so nothing outlives a call. Internal to the library.
+// sm4_gcm.h, on the CTR steps here), as streaming steps over caller-held state: the Java side keeps every
+// record here in its own arrays and the bridge copies it in and out around each call, so nothing outlives a
+// call. Internal to the library.
 //
 // Many-block work goes through sm4_crypt_blocks, in batches of kBatchBlocks
 // on the stack; only CBC encryption, a chain, runs block after block.
@@ -20,13 +20,12 @@ namespace zenthal {
 constexpr std::size_t kBatchBlocks = 64;
 
 // ECB over nblocks whole blocks.
-void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t *out,
-             std::size_t nblocks);
+void sm4_ecb(const SM4_round_keys *rk, bool decrypt, const uint8_t *in, uint8_t *out, std::size_t nblocks);
 
 // CBC over nblocks whole blocks; chain holds the IV, or the last ciphertext
 // block, and is advanced.
-void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const uint8_t *in,
-             uint8_t *out, std::size_t nblocks);
+void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const uint8_t *in, uint8_t *out,
+             std::size_t nblocks);
 
 // A counter stream over len bytes, whole or not. ctr is the next counter
 // block, ks the keystream block in use and pos (0..15) how much of it is

@@ -17,6 +17,6 @@ namespace zenthal {
 void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,
                       bool decrypt);
 
-} // namespace zenthal
+}  // namespace zenthal
 
 #endif

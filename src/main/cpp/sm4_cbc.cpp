@@ -45,9 +45,9 @@ using zenthal::ct_mask_zero;
 using zenthal::ct_pkcs7_length;
 using zenthal::ct_select;
 using zenthal::secure_wipe;
+using zenthal::sm4_lanes;
 using zenthal::Sm4Form;
 using zenthal::Sm4Lanes;
-using zenthal::sm4_lanes;
 
 static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
     for (int j = 0; j < 16; ++j) dst[j] = static_cast<uint8_t>(a[j] ^ b[j]);
@@ -56,10 +56,10 @@ static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
 // What the deciphered last block of a CBC ciphertext of `len` bytes decides,
 // read without a branch on its bytes.
 struct Verdict {
-    uint32_t good; // mask: valid PKCS#7 padding
-    uint32_t fits; // mask: the plaintext length is within the capacity
-    int32_t data;  // 16 - pad value: the data bytes of the last block when good
-    uint32_t m;    // len - pad value: the plaintext length when good
+    uint32_t good;  // mask: valid PKCS#7 padding
+    uint32_t fits;  // mask: the plaintext length is within the capacity
+    int32_t data;   // 16 - pad value: the data bytes of the last block when good
+    uint32_t m;     // len - pad value: the plaintext length when good
 };
 
 static inline Verdict judge_last(const uint8_t work[16], uint32_t len, uint32_t cap) {
@@ -218,7 +218,7 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
 // enough blocks to cost little.
 constexpr uint32_t kCbcRun = 256;
 
-} // namespace
+}  // namespace
 
 namespace zenthal {
 
@@ -335,34 +335,33 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
     return SM4_SUCCESS;
 }
 
-int32_t sm4_cbc_and_mac(const Sm4Form &f, int32_t flag, const uint8_t key[16],
-                        const uint8_t mac_key[16], const uint8_t iv[16], const uint8_t *in,
-                        uint32_t len, uint8_t *out, uint32_t *outlen) {
+int32_t sm4_cbc_and_mac(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uint8_t mac_key[16],
+                        const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
+                        uint32_t *outlen) {
     if (flag != 0) {
         return seal_envelope(f, key, mac_key, iv, in, len, out, outlen);
     }
     return open_envelope(f, key, mac_key, iv, in, len, out, outlen);
 }
 
-} // namespace zenthal
+}  // namespace zenthal
 
 extern "C" {
 
-int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16],
-                        const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen) {
+int32_t SM4_process_cbc(int32_t flag, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
+                        uint32_t len, uint8_t *out, uint32_t *outlen) {
     return zenthal::sm4_cbc(zenthal::sm4_form(), flag, key, iv, in, len, out, outlen);
 }
 
-int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
-                        uint32_t len, uint8_t mac[16]) {
+int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16], const uint8_t *in, uint32_t len,
+                        uint8_t mac[16]) {
     return zenthal::sm4_mac(zenthal::sm4_form(), key, iv, in, len, mac);
 }
 
 int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16], const uint8_t mac_key[16],
-                                const uint8_t iv[16], const uint8_t *in, uint32_t len,
-                                uint8_t *out, uint32_t *outlen) {
-    return zenthal::sm4_cbc_and_mac(zenthal::sm4_form(), flag, key, mac_key, iv, in, len, out,
-                                    outlen);
+                                const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
+                                uint32_t *outlen) {
+    return zenthal::sm4_cbc_and_mac(zenthal::sm4_form(), flag, key, mac_key, iv, in, len, out, outlen);
 }
 
-} // extern "C"
+}  // extern "C"

@@ -14,10 +14,10 @@ extern "C" {
 
 // Result codes of the three mode functions.
 #define SM4_SUCCESS 1
-#define SM4_ERR_INPUT_LENGTH (-16385)     // decrypt/open: length not acceptable
-#define SM4_ERR_OUTPUT_TOO_SMALL (-16386) // capacity below what is needed
-#define SM4_ERR_BAD_PADDING (-16387)      // last block has no valid PKCS#7 padding
-#define SM4_ERR_MAC_MISMATCH (-16388)     // open: recomputed MAC differs
+#define SM4_ERR_INPUT_LENGTH (-16385)      // decrypt/open: length not acceptable
+#define SM4_ERR_OUTPUT_TOO_SMALL (-16386)  // capacity below what is needed
+#define SM4_ERR_BAD_PADDING (-16387)       // last block has no valid PKCS#7 padding
+#define SM4_ERR_MAC_MISMATCH (-16388)      // open: recomputed MAC differs
 
 // flag != 0 encrypts `len` bytes with PKCS#7 padding, flag == 0 decrypts and
 // unpads. *outlen holds the capacity of `out` on entry and the bytes written
@@ -54,10 +54,9 @@ ZENTHAL_API int32_t SM4_process_mac(const uint8_t key[16], const uint8_t iv[16],
 // fixed, so: use a fresh random IV for every message, send it with the
 // envelope and authenticate it in the protocol around it; for new data,
 // prefer an authenticated mode such as SM4-GCM.
-ZENTHAL_API int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16],
-                                            const uint8_t mac_key[16], const uint8_t iv[16],
-                                            const uint8_t *in, uint32_t len, uint8_t *out,
-                                            uint32_t *outlen);
+ZENTHAL_API int32_t SM4_process_cbc_and_mac(int32_t flag, const uint8_t key[16], const uint8_t mac_key[16],
+                                            const uint8_t iv[16], const uint8_t *in, uint32_t len,
+                                            uint8_t *out, uint32_t *outlen);
 
 #ifdef __cplusplus
 }

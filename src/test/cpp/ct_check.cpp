@@ -147,8 +147,8 @@ void cipher_modes() {
     publish(tag, 16);
     uint8_t x[16] = {0}, h[16];
     std::memcpy(h, key, 16);
-    for (zenthal::GhashFn g : {&zenthal::ghash_portable, zenthal::ghash_vclmul_form(), zenthal::ghash_clmul_form(),
-                               zenthal::ghash_pmull_form()}) {
+    for (zenthal::GhashFn g : {&zenthal::ghash_portable, zenthal::ghash_vclmul_form(),
+                               zenthal::ghash_clmul_form(), zenthal::ghash_pmull_form()}) {
         if (g == nullptr) continue;
         secret(x, 16);
         g(x, h, plain, 21);

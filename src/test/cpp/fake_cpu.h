@@ -14,7 +14,7 @@ namespace fake_cpu {
 // One scripted RDRAND attempt. A narrower attempt stores the low bits.
 struct Attempt {
     bool delivered;
-    uint64_t value; // stored into *x whether delivered or not
+    uint64_t value;  // stored into *x whether delivered or not
 };
 
 // GenuineIntel, leaf-1 ECX = bit 30 only, empty script, counters and log
@@ -34,12 +34,12 @@ size_t script_left();
 
 int cpuid_calls(uint32_t leaf);
 int cpuid_calls_total();
-int rdrand_calls(int bits); // 16, 32 or 64
+int rdrand_calls(int bits);  // 16, 32 or 64
 int rdrand_calls_total();
 
 // Values of delivering attempts in order, truncated to their width.
 const std::vector<uint64_t> &delivered();
 
-} // namespace fake_cpu
+}  // namespace fake_cpu
 
 #endif

@@ -21,9 +21,9 @@ struct FakeArray {
 };
 
 struct FakeCall {
-    std::string fn;         // JNI function name
-    std::string array;      // name of the array it concerned
-    jint mode = 0;          // release mode
+    std::string fn;     // JNI function name
+    std::string array;  // name of the array it concerned
+    jint mode = 0;      // release mode
     bool is_copy_null = true;
     bool copy_zeroed = false;  // a released byte copy held only zeros when freed
     jsize start = 0, len = 0;  // region copies
@@ -63,7 +63,7 @@ struct FakeJvm {
     int takes = 0;
     int outstanding = 0;  // element pointers handed out and not yet released
 
-   private:
+  private:
     JNINativeInterface_ table_{};
     JNIEnv env_{};
     std::vector<std::unique_ptr<FakeArray>> arrays_;

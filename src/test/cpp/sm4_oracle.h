@@ -24,7 +24,7 @@ inline Bytes RandomBytes(std::mt19937_64 &rng, size_t n) {
 
 // OpenSSL SM4-CBC; `pad` selects PKCS#7 (true) or none (false).
 inline Bytes OpenSslCbc(bool encrypt, bool pad, const uint8_t key[16], const uint8_t iv[16],
-                 const Bytes &in) {
+                        const Bytes &in) {
     Bytes out(in.size() + 32);
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     EXPECT_NE(ctx, nullptr);
@@ -82,7 +82,7 @@ inline std::vector<uint32_t> TestLengths() {
 }
 
 inline Bytes OpenSslStream(const EVP_CIPHER *cipher, bool encrypt, const uint8_t *key, const uint8_t *iv,
-                    const Bytes &in) {
+                           const Bytes &in) {
     Bytes out(in.size() + 16);
     EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
     int len = 0, fin = 0;

@@ -18,8 +18,8 @@ jint hash_native(FakeJvm &vm, jbyteArray hash, jbyteArray data, jint len) {
 }
 
 jint kdf_native(FakeJvm &vm, jbyteArray out, jint klen, jbyteArray z, jint zlen) {
-    return Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm3KDFNative(vm.env(), nullptr, out,
-                                                                                 klen, z, zlen);
+    return Java_com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal_sm3KDFNative(vm.env(), nullptr, out, klen,
+                                                                                 z, zlen);
 }
 
 // Every call must leave nothing taken and no secret behind. Inputs are
@@ -97,7 +97,12 @@ TEST(BridgeDigest, HashRefusals) {
         {"null hash", 32, true, false, 3, NATIVE_ERR_ARGUMENT, {}},
         {"null data", 32, false, true, 3, NATIVE_ERR_ARGUMENT, {}},
         {"negative length", 32, false, false, -1, NATIVE_ERR_ARGUMENT, {"GetArrayLength:hash"}},
-        {"length past data", 32, false, false, 6, NATIVE_ERR_ARGUMENT,
+        {"length past data",
+         32,
+         false,
+         false,
+         6,
+         NATIVE_ERR_ARGUMENT,
          {"GetArrayLength:hash", "GetArrayLength:data"}},
         {"most negative length", 32, false, false, INT32_MIN, NATIVE_ERR_ARGUMENT, {"GetArrayLength:hash"}},
     };
@@ -135,8 +140,8 @@ TEST(BridgeDigest, KdfWritesKeyLenBytesAndKeepsTheRest) {
     SM3_KDF(expect.data(), 40, zz, 4);
     expect.resize(64, 0xEE);
     EXPECT_EQ(vm.content(out), expect);
-    EXPECT_EQ(vm.trace(), (Trace{"GetArrayLength:z", "GetByteArrayElements:z", "SetByteArrayRegion:derivedKey",
-                                 "ReleaseByteArrayElements:z"}));
+    EXPECT_EQ(vm.trace(), (Trace{"GetArrayLength:z", "GetByteArrayElements:z",
+                                 "SetByteArrayRegion:derivedKey", "ReleaseByteArrayElements:z"}));
     expect_clean(vm);
 }
 
@@ -193,7 +198,8 @@ TEST(BridgeDigest, KdfOutOfMemoryReleasesZ) {
         const jint code = kdf_native(vm, out, 8, z, 3);
         g_fail_nothrow_new = false;
         EXPECT_EQ(code, NATIVE_ERR_NO_MEMORY);
-        EXPECT_EQ(vm.trace(), (Trace{"GetArrayLength:z", "GetByteArrayElements:z", "ReleaseByteArrayElements:z"}));
+        EXPECT_EQ(vm.trace(),
+                  (Trace{"GetArrayLength:z", "GetByteArrayElements:z", "ReleaseByteArrayElements:z"}));
         EXPECT_EQ(vm.content(out), Bytes(8, 0xEE));
         expect_clean(vm);
     }
@@ -250,13 +256,13 @@ Bytes engine_seal(const Bytes &plain) {
 }
 
 const Trace kFiveTakesAndReleases = {
-    "GetArrayLength:key",           "GetArrayLength:macKey",        "GetArrayLength:iv",
-    "GetArrayLength:outputLen",     "GetIntArrayRegion:outputLen",  "GetArrayLength:input",
-    "GetByteArrayElements:key",     "GetByteArrayElements:macKey",  "GetByteArrayElements:iv",
-    "GetByteArrayElements:input",   "GetIntArrayElements:outputLen",
+    "GetArrayLength:key",         "GetArrayLength:macKey",         "GetArrayLength:iv",
+    "GetArrayLength:outputLen",   "GetIntArrayRegion:outputLen",   "GetArrayLength:input",
+    "GetByteArrayElements:key",   "GetByteArrayElements:macKey",   "GetByteArrayElements:iv",
+    "GetByteArrayElements:input", "GetIntArrayElements:outputLen",
 };
 const Trace kReleases = {
-    "ReleaseByteArrayElements:key", "ReleaseByteArrayElements:macKey", "ReleaseByteArrayElements:iv",
+    "ReleaseByteArrayElements:key",   "ReleaseByteArrayElements:macKey",   "ReleaseByteArrayElements:iv",
     "ReleaseByteArrayElements:input", "ReleaseIntArrayElements:outputLen",
 };
 
@@ -310,8 +316,10 @@ TEST(BridgeCipher, RefusalsBeforeAnythingIsTaken) {
     for (int which = 0; which < 6; ++which) {
         CipherCall c({1, 2, 3}, 64, 64);
         jbyteArray *arrays[] = {&c.key, &c.mac_key, &c.iv, &c.input, &c.output};
-        if (which < 5) *arrays[which] = nullptr;
-        else c.output_len = nullptr;
+        if (which < 5)
+            *arrays[which] = nullptr;
+        else
+            c.output_len = nullptr;
         EXPECT_EQ(c.seal(), NATIVE_ERR_ARGUMENT) << which;
         EXPECT_EQ(c.vm.trace(), Trace{}) << which;
     }

@@ -19,7 +19,7 @@ jint next_bytes(FakeJvm &vm, jbyteArray bytes, jint size) {
 }
 
 class BridgeRandom : public ::testing::Test {
-   protected:
+  protected:
     void SetUp() override { fake_cpu::reset(); }
     void TearDown() override { fake_cpu::reset(); }
 };

@@ -27,12 +27,12 @@ jint update_direct(FakeJvm &vm, jbyteArray s, jobject in, jint off, jint len) {
 }
 jint finish(FakeJvm &vm, jbyteArray s, jbyteArray in, jint off, jint len, jbyteArray out, jint out_off) {
     return Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_finish(vm.env(), nullptr, s, in, off, len, out,
-                                                                  out_off);
+                                                                   out_off);
 }
 jint hmac_finish(FakeJvm &vm, jbyteArray inner, jbyteArray in, jint off, jint len, jbyteArray outer,
                  jbyteArray out, jint out_off) {
     return Java_com_tarvik_lumora_Quorvex_zenthal_Sm3Native_hmacFinish(vm.env(), nullptr, inner, in, off, len,
-                                                                      outer, out, out_off);
+                                                                       outer, out, out_off);
 }
 
 Bytes context_bytes(const SM3_context &c) {
@@ -217,18 +217,18 @@ TEST(BridgeStream, RefusalsReadAndWriteNothing) {
         } else {
             auto in = c.null_in ? nullptr : vm.bytes("in", c.in_len, 0x33);
             switch (c.method) {
-            case 0:
-                code = update(vm, state, in, c.off, c.len);
-                break;
-            case 2:
-                code = finish(vm, state, in, c.off, c.len, out, c.out_off);
-                break;
-            case 3:
-                code = hmac_finish(vm, state, in, c.off, c.len, outer, out, c.out_off);
-                break;
-            default:
-                code = init(vm, state);
-                break;
+                case 0:
+                    code = update(vm, state, in, c.off, c.len);
+                    break;
+                case 2:
+                    code = finish(vm, state, in, c.off, c.len, out, c.out_off);
+                    break;
+                case 3:
+                    code = hmac_finish(vm, state, in, c.off, c.len, outer, out, c.out_off);
+                    break;
+                default:
+                    code = init(vm, state);
+                    break;
             }
         }
         EXPECT_EQ(code, NATIVE_ERR_ARGUMENT) << c.what;

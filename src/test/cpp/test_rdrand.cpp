@@ -21,11 +21,10 @@ uint64_t mask(int bits) { return bits == 64 ? ~0ull : (1ull << bits) - 1; }
 
 struct Draw {
     int rc;
-    uint64_t x; // starts as kSentinel cut to the width
+    uint64_t x;  // starts as kSentinel cut to the width
 };
 
-Draw draw(int bits, int retry)
-{
+Draw draw(int bits, int retry) {
     if (bits == 16) {
         uint16_t x = (uint16_t)kSentinel;
         const int rc = rdrand_16(&x, retry);
@@ -46,10 +45,9 @@ int cache() { return __atomic_load_n(&rdrand_support_cache, __ATOMIC_RELAXED); }
 // Room for any alignment of dest with guard bytes on both sides.
 struct Guarded {
     std::vector<unsigned char> bytes;
-    size_t base; // index of an 8-byte boundary
+    size_t base;  // index of an 8-byte boundary
 
-    explicit Guarded(size_t n) : bytes(n + 48, kGuardByte)
-    {
+    explicit Guarded(size_t n) : bytes(n + 48, kGuardByte) {
         const uintptr_t first = reinterpret_cast<uintptr_t>(bytes.data()) + 16;
         base = 16 + ((8 - (first & 7)) & 7);
     }
@@ -63,8 +61,7 @@ struct Piece {
     size_t len;
 };
 
-std::vector<Piece> pieces_of(const unsigned char *dest, uint32_t n)
-{
+std::vector<Piece> pieces_of(const unsigned char *dest, uint32_t n) {
     std::vector<Piece> out;
     for (size_t off = 0; off < n;) {
         const size_t to_boundary = 8 - (reinterpret_cast<uintptr_t>(dest + off) & 7);
@@ -75,10 +72,8 @@ std::vector<Piece> pieces_of(const unsigned char *dest, uint32_t n)
     return out;
 }
 
-void put_le(unsigned char *p, uint64_t w, size_t len)
-{
-    for (size_t i = 0; i < len; ++i, w >>= 8)
-        p[i] = (unsigned char)w;
+void put_le(unsigned char *p, uint64_t w, size_t len) {
+    for (size_t i = 0; i < len; ++i, w >>= 8) p[i] = (unsigned char)w;
 }
 
 class RdRandProbe : public ::testing::Test {
@@ -88,12 +83,10 @@ class RdRandProbe : public ::testing::Test {
 using RdRandBatch = RdRandProbe;
 using RdRandFill = RdRandProbe;
 
-TEST_F(RdRandProbe, IntelWithFlagIsProbedOncePerProcess)
-{
+TEST_F(RdRandProbe, IntelWithFlagIsProbedOncePerProcess) {
     for (int i = 0; i < 50; ++i) {
         EXPECT_EQ(RdRand_isSupported(), 1);
-        for (int bits : {16, 32, 64})
-            EXPECT_EQ(draw(bits, 1).rc, DRNG_OK);
+        for (int bits : {16, 32, 64}) EXPECT_EQ(draw(bits, 1).rc, DRNG_OK);
         unsigned char buf[13];
         EXPECT_EQ(rdrand_get_bytes(sizeof buf, buf), DRNG_OK);
     }
@@ -103,8 +96,7 @@ TEST_F(RdRandProbe, IntelWithFlagIsProbedOncePerProcess)
     EXPECT_EQ(fake_cpu::cpuid_calls_total(), 2);
 }
 
-TEST_F(RdRandProbe, FeatureFlagIsBit30OfLeaf1Ecx)
-{
+TEST_F(RdRandProbe, FeatureFlagIsBit30OfLeaf1Ecx) {
     const struct {
         uint32_t ecx;
         int supported;
@@ -119,10 +111,8 @@ TEST_F(RdRandProbe, FeatureFlagIsBit30OfLeaf1Ecx)
     }
 }
 
-TEST_F(RdRandProbe, CpuidProbesOnEveryCallAndLeavesTheCache)
-{
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(RdRand_cpuid(), 1);
+TEST_F(RdRandProbe, CpuidProbesOnEveryCallAndLeavesTheCache) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(RdRand_cpuid(), 1);
     EXPECT_EQ(fake_cpu::cpuid_calls(0), 3);
     EXPECT_EQ(fake_cpu::cpuid_calls(1), 3);
     EXPECT_EQ(cache(), DRNG_SUPPORT_UNPROBED);
@@ -133,8 +123,7 @@ class RdRandForeignVendor : public ::testing::TestWithParam<const char *> {
     void SetUp() override { fake_cpu::reset(); }
 };
 
-TEST_P(RdRandForeignVendor, NoRdrandWhateverTheFeatureFlags)
-{
+TEST_P(RdRandForeignVendor, NoRdrandWhateverTheFeatureFlags) {
     fake_cpu::set_vendor(GetParam());
     fake_cpu::set_leaf1_ecx(0xffffffffu);
 
@@ -164,7 +153,7 @@ TEST_P(RdRandForeignVendor, NoRdrandWhateverTheFeatureFlags)
     }
 
     EXPECT_EQ(fake_cpu::rdrand_calls_total(), 0);
-    EXPECT_EQ(fake_cpu::cpuid_calls(0), 2); // RdRand_cpuid, then the one cached probe
+    EXPECT_EQ(fake_cpu::cpuid_calls(0), 2);  // RdRand_cpuid, then the one cached probe
     EXPECT_EQ(fake_cpu::cpuid_calls(1), 0);
 }
 
@@ -172,9 +161,9 @@ TEST_P(RdRandForeignVendor, NoRdrandWhateverTheFeatureFlags)
 // real vendors; the last two would pass a check that mixes up EDX and ECX
 // or tests the pieces in any register.
 INSTANTIATE_TEST_SUITE_P(Vendors, RdRandForeignVendor,
-                         ::testing::Values("AuthenticAMD", "HygonGenuine", "CentaurHauls",
-                                           "  Shanghai  ", "genuineIntel", "GenuinEIntel",
-                                           "GenuineIntex", "GenuntelineI", "ineIGenuntel"));
+                         ::testing::Values("AuthenticAMD", "HygonGenuine", "CentaurHauls", "  Shanghai  ",
+                                           "genuineIntel", "GenuinEIntel", "GenuineIntex", "GenuntelineI",
+                                           "ineIGenuntel"));
 
 struct CacheCase {
     int value;
@@ -186,12 +175,10 @@ class RdRandSettledCache : public ::testing::TestWithParam<CacheCase> {
     void SetUp() override { fake_cpu::reset(); }
 };
 
-TEST_P(RdRandSettledCache, IsTrustedWithoutProbing)
-{
+TEST_P(RdRandSettledCache, IsTrustedWithoutProbing) {
     const CacheCase c = GetParam();
     // The processor would answer the opposite, so a probe would show.
-    if (c.supported)
-        fake_cpu::set_vendor("AuthenticAMD");
+    if (c.supported) fake_cpu::set_vendor("AuthenticAMD");
     rdrand_support_cache = c.value;
 
     EXPECT_EQ(RdRand_isSupported(), c.supported);
@@ -210,16 +197,14 @@ TEST_P(RdRandSettledCache, IsTrustedWithoutProbing)
 INSTANTIATE_TEST_SUITE_P(Values, RdRandSettledCache,
                          ::testing::Values(CacheCase{DRNG_SUPPORTED, 1}, CacheCase{DRNG_NO_RDRAND, 0},
                                            CacheCase{0, 0}, CacheCase{1, 0}, CacheCase{7, 0},
-                                           CacheCase{-1, 0}, CacheCase{INT_MIN, 0},
-                                           CacheCase{INT_MAX, 0}));
+                                           CacheCase{-1, 0}, CacheCase{INT_MIN, 0}, CacheCase{INT_MAX, 0}));
 
 class RdRandWord : public ::testing::TestWithParam<int> {
   protected:
     void SetUp() override { fake_cpu::reset(); }
 };
 
-TEST_P(RdRandWord, SucceedsAtAttemptK)
-{
+TEST_P(RdRandWord, SucceedsAtAttemptK) {
     const int bits = GetParam();
     for (int k = 1; k <= 10; ++k) {
         SCOPED_TRACE(k);
@@ -234,8 +219,7 @@ TEST_P(RdRandWord, SucceedsAtAttemptK)
     }
 }
 
-TEST_P(RdRandWord, TenFailuresLeaveTheLastAttemptsOutput)
-{
+TEST_P(RdRandWord, TenFailuresLeaveTheLastAttemptsOutput) {
     const int bits = GetParam();
     fake_cpu::script_failures(9, kValue);
     fake_cpu::script({false, kFailed});
@@ -254,8 +238,7 @@ TEST_P(RdRandWord, TenFailuresLeaveTheLastAttemptsOutput)
     EXPECT_EQ(d.x, 0u);
 }
 
-TEST_P(RdRandWord, RetryZeroMakesOneAttemptAnyOtherValueTen)
-{
+TEST_P(RdRandWord, RetryZeroMakesOneAttemptAnyOtherValueTen) {
     const int bits = GetParam();
     for (int retry : {0, 1, 2, -1, -5, INT_MAX, INT_MIN}) {
         SCOPED_TRACE(retry);
@@ -273,8 +256,7 @@ TEST_P(RdRandWord, RetryZeroMakesOneAttemptAnyOtherValueTen)
 
 INSTANTIATE_TEST_SUITE_P(Widths, RdRandWord, ::testing::Values(16, 32, 64));
 
-TEST_F(RdRandBatch, ZeroCountTouchesNeitherDestNorCache)
-{
+TEST_F(RdRandBatch, ZeroCountTouchesNeitherDestNorCache) {
     fake_cpu::set_vendor("AuthenticAMD");
     uint64_t w64 = kSentinel;
     uint32_t w32 = (uint32_t)kSentinel;
@@ -283,8 +265,7 @@ TEST_F(RdRandBatch, ZeroCountTouchesNeitherDestNorCache)
 
     EXPECT_EQ(rdrand_get_n_64(0, &w64), DRNG_OK);
     EXPECT_EQ(rdrand_get_n_32(0, &w32), DRNG_OK);
-    for (unsigned align = 0; align < 8; ++align)
-        EXPECT_EQ(rdrand_get_bytes(0, buf.at(align)), DRNG_OK);
+    for (unsigned align = 0; align < 8; ++align) EXPECT_EQ(rdrand_get_bytes(0, buf.at(align)), DRNG_OK);
 
     EXPECT_EQ(w64, kSentinel);
     EXPECT_EQ(w32, (uint32_t)kSentinel);
@@ -296,8 +277,7 @@ TEST_F(RdRandBatch, ZeroCountTouchesNeitherDestNorCache)
 
 // Every word needs all ten attempts; word i then fails outright
 // (i == n: the whole batch succeeds).
-TEST_F(RdRandBatch, StopsAtTheFailingWord)
-{
+TEST_F(RdRandBatch, StopsAtTheFailingWord) {
     const uint32_t n = 6;
     for (int bits : {32, 64}) {
         for (uint32_t i = 0; i <= n; ++i) {
@@ -332,13 +312,10 @@ TEST_F(RdRandBatch, StopsAtTheFailingWord)
     }
 }
 
-TEST_F(RdRandFill, EveryAlignmentAndLength)
-{
+TEST_F(RdRandFill, EveryAlignmentAndLength) {
     std::vector<uint32_t> lengths;
-    for (uint32_t n = 0; n <= 80; ++n)
-        lengths.push_back(n);
-    for (uint32_t n : {255u, 256u, 1000u, 4099u, 65541u})
-        lengths.push_back(n);
+    for (uint32_t n = 0; n <= 80; ++n) lengths.push_back(n);
+    for (uint32_t n : {255u, 256u, 1000u, 4099u, 65541u}) lengths.push_back(n);
 
     for (unsigned align = 0; align < 8; ++align) {
         for (uint32_t n : lengths) {
@@ -362,8 +339,7 @@ TEST_F(RdRandFill, EveryAlignmentAndLength)
     }
 }
 
-TEST_F(RdRandFill, KnownSplits)
-{
+TEST_F(RdRandFill, KnownSplits) {
     const uint64_t head = 0x1817161514131211ull;
     const uint64_t middle = 0x2827262524232221ull;
     const uint64_t tail = 0x3837363534333231ull;
@@ -381,8 +357,7 @@ TEST_F(RdRandFill, KnownSplits)
     for (const auto &c : cases) {
         SCOPED_TRACE(::testing::Message() << "align " << c.align << " n " << c.n);
         fake_cpu::reset();
-        for (uint64_t w : {head, middle, tail})
-            fake_cpu::script_value(w);
+        for (uint64_t w : {head, middle, tail}) fake_cpu::script_value(w);
         Guarded buf(c.n);
         std::vector<unsigned char> want = buf.bytes;
         std::copy(c.bytes.begin(), c.bytes.end(), want.begin() + buf.base + c.align);
@@ -395,8 +370,7 @@ TEST_F(RdRandFill, KnownSplits)
 
 // Draw d fails on all ten attempts: earlier pieces are written, a failing
 // middle word holds the failed output, and nothing after it is touched.
-TEST_F(RdRandFill, FailingDrawEndsTheFill)
-{
+TEST_F(RdRandFill, FailingDrawEndsTheFill) {
     for (unsigned align : {0u, 3u, 7u}) {
         for (uint32_t n : {2u, 13u, 44u, 64u}) {
             Guarded probe(n);
@@ -404,8 +378,7 @@ TEST_F(RdRandFill, FailingDrawEndsTheFill)
             for (size_t d = 0; d < draws; ++d) {
                 SCOPED_TRACE(::testing::Message() << "align " << align << " n " << n << " draw " << d);
                 fake_cpu::reset();
-                for (size_t j = 0; j < d; ++j)
-                    fake_cpu::script_value(0x0101010101010101ull * (j + 1));
+                for (size_t j = 0; j < d; ++j) fake_cpu::script_value(0x0101010101010101ull * (j + 1));
                 fake_cpu::script_failures(9);
                 fake_cpu::script({false, kFailed});
                 Guarded buf(n);
@@ -418,8 +391,7 @@ TEST_F(RdRandFill, FailingDrawEndsTheFill)
                 for (size_t j = 0; j < d; ++j)
                     put_le(&want[buf.base + align + pieces[j].off], 0x0101010101010101ull * (j + 1),
                            pieces[j].len);
-                if (pieces[d].len == 8)
-                    put_le(&want[buf.base + align + pieces[d].off], kFailed, 8);
+                if (pieces[d].len == 8) put_le(&want[buf.base + align + pieces[d].off], kFailed, 8);
                 EXPECT_EQ(buf.bytes, want);
                 EXPECT_EQ(fake_cpu::rdrand_calls(64), (int)d + 10);
             }
@@ -427,4 +399,4 @@ TEST_F(RdRandFill, FailingDrawEndsTheFill)
     }
 }
 
-} // namespace
+}  // namespace

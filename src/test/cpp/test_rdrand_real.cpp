@@ -19,8 +19,7 @@ namespace {
 const uint64_t kSentinel = 0xa5a5a5a5a5a5a5a5ull;
 
 // Read straight from the processor, bypassing the library.
-int intel_with_rdrand()
-{
+int intel_with_rdrand() {
 #if defined(__x86_64__) || defined(_M_X64)
     unsigned int eax, ebx, ecx, edx;
     __cpuid_count(0, 0, eax, ebx, ecx, edx);
@@ -28,8 +27,7 @@ int intel_with_rdrand()
     memcpy(vendor, &ebx, 4);
     memcpy(vendor + 4, &edx, 4);
     memcpy(vendor + 8, &ecx, 4);
-    if (memcmp(vendor, "GenuineIntel", 12) != 0)
-        return 0;
+    if (memcmp(vendor, "GenuineIntel", 12) != 0) return 0;
     __cpuid_count(1, 0, eax, ebx, ecx, edx);
     return (ecx >> 30) & 1;
 #else
@@ -37,8 +35,7 @@ int intel_with_rdrand()
 #endif
 }
 
-TEST(RdRandReal, SupportAgreesWithTheProcessor)
-{
+TEST(RdRandReal, SupportAgreesWithTheProcessor) {
     const int expected = intel_with_rdrand();
     EXPECT_EQ(RdRand_cpuid(), expected);
     EXPECT_EQ(RdRand_isSupported(), expected);
@@ -47,8 +44,7 @@ TEST(RdRandReal, SupportAgreesWithTheProcessor)
               expected ? DRNG_SUPPORTED : DRNG_NO_RDRAND);
 }
 
-TEST(RdRandReal, DrawsSucceedWhenSupported)
-{
+TEST(RdRandReal, DrawsSucceedWhenSupported) {
     if (!RdRand_isSupported())
         GTEST_SKIP() << "RDRAND not usable here (not GenuineIntel, or no feature flag)";
 
@@ -73,8 +69,7 @@ TEST(RdRandReal, DrawsSucceedWhenSupported)
     EXPECT_NE(a, b);
 }
 
-TEST(RdRandReal, NothingIsWrittenWhenUnsupported)
-{
+TEST(RdRandReal, NothingIsWrittenWhenUnsupported) {
     if (RdRand_isSupported())
         GTEST_SKIP() << "RDRAND is usable here; the refusal path needs a processor without it";
 
@@ -96,10 +91,9 @@ TEST(RdRandReal, NothingIsWrittenWhenUnsupported)
     EXPECT_EQ(std::count(w32, w32 + 4, 7u), 4);
 
     std::vector<unsigned char> buf(64 + 8, 0x5c);
-    for (uint32_t n : {1u, 7u, 8u, 64u})
-        EXPECT_EQ(rdrand_get_bytes(n, buf.data() + 3), DRNG_NO_RDRAND) << n;
+    for (uint32_t n : {1u, 7u, 8u, 64u}) EXPECT_EQ(rdrand_get_bytes(n, buf.data() + 3), DRNG_NO_RDRAND) << n;
     EXPECT_EQ(rdrand_get_bytes(0, buf.data()), DRNG_OK);
     EXPECT_EQ(std::count(buf.begin(), buf.end(), 0x5c), (long)buf.size());
 }
 
-} // namespace
+}  // namespace

@@ -123,7 +123,8 @@ TEST(Sm3, EveryCompressionFormMatchesOpenSsl) {
     const zenthal::CpuFeatures &c = zenthal::cpu_features();
     (void)c;
 #if ZENTHAL_SM3_AVX512
-    if (c.avx512f && c.avx512vl && c.bmi1 && c.bmi2) forms.push_back({"avx512", zenthal::sm3_compress_avx512});
+    if (c.avx512f && c.avx512vl && c.bmi1 && c.bmi2)
+        forms.push_back({"avx512", zenthal::sm3_compress_avx512});
 #endif
 #if ZENTHAL_SM3_ARM_CE
     if (c.sm3) forms.push_back({"arm-ce", zenthal::sm3_compress_arm_ce});

@@ -18,8 +18,7 @@ namespace {
 
 using namespace sm4_oracle;
 
-int32_t Cbc(int32_t flag, const Material &m, const Bytes &in, uint32_t len, GuardedOut &g,
-            uint32_t *outlen) {
+int32_t Cbc(int32_t flag, const Material &m, const Bytes &in, uint32_t len, GuardedOut &g, uint32_t *outlen) {
     return SM4_process_cbc(flag, m.key, m.iv, in.data(), len, g.out(), outlen);
 }
 
@@ -55,8 +54,7 @@ TEST(Sm4Cbc, DecryptMatchesOpenSsl) {
         uint32_t outlen = len;
         uint8_t iv_before[16];
         std::memcpy(iv_before, m.iv, 16);
-        ASSERT_EQ(SM4_SUCCESS, Cbc(0, m, ct, static_cast<uint32_t>(ct.size()), g, &outlen))
-            << len;
+        ASSERT_EQ(SM4_SUCCESS, Cbc(0, m, ct, static_cast<uint32_t>(ct.size()), g, &outlen)) << len;
         ASSERT_EQ(len, outlen) << len;
         ASSERT_EQ(pt, g.Prefix(len)) << len;
         ASSERT_TRUE(g.GuardsIntact()) << len;
@@ -300,9 +298,7 @@ TEST(Sm4Cbc, DecryptWholePaddingBlockWithCapacityOfAllButLast) {
     EXPECT_TRUE(g0.GuardsIntact());
 }
 
-
-void ExpectBadPadding(const Material &m, const Bytes &head, const uint8_t last[16],
-                      const std::string &what) {
+void ExpectBadPadding(const Material &m, const Bytes &head, const uint8_t last[16], const std::string &what) {
     Bytes ct = CiphertextWithRawLastBlock(m, head, last);
     const uint32_t len = static_cast<uint32_t>(ct.size());
     // Even with a capacity too small for any plaintext length the padding
@@ -349,8 +345,7 @@ TEST(Sm4Cbc, BadPaddingInconsistentPadBytes) {
             for (uint8_t wrong : {static_cast<uint8_t>(p - 1), static_cast<uint8_t>(p + 1),
                                   static_cast<uint8_t>(0x00), static_cast<uint8_t>(p ^ 0x80)}) {
                 last[pos] = wrong;
-                ExpectBadPadding(m, head, last,
-                                 "pad " + std::to_string(p) + " pos " + std::to_string(pos));
+                ExpectBadPadding(m, head, last, "pad " + std::to_string(p) + " pos " + std::to_string(pos));
             }
         }
     }

@@ -36,8 +36,8 @@ TEST(Sm4Envelope, SealIsCbcFollowedByMac) {
         uint32_t outlen = need;
         uint8_t iv_before[16];
         std::memcpy(iv_before, m.iv, 16);
-        ASSERT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len,
-                                                       g.out(), &outlen))
+        ASSERT_EQ(SM4_SUCCESS,
+                  SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len, g.out(), &outlen))
             << len;
         ASSERT_EQ(need, outlen);
         Bytes expect = OpenSslCbc(true, true, m.key, m.iv, pt);
@@ -50,8 +50,7 @@ TEST(Sm4Envelope, SealIsCbcFollowedByMac) {
         // And it is exactly SM4_process_cbc then SM4_process_mac.
         Bytes cbc(need);
         uint32_t cbclen = need;
-        ASSERT_EQ(SM4_SUCCESS,
-                  SM4_process_cbc(1, m.key, m.iv, pt.data(), len, cbc.data(), &cbclen));
+        ASSERT_EQ(SM4_SUCCESS, SM4_process_cbc(1, m.key, m.iv, pt.data(), len, cbc.data(), &cbclen));
         uint8_t mac2[16];
         ASSERT_EQ(SM4_SUCCESS, SM4_process_mac(m.mac_key, m.iv, pt.data(), len, mac2));
         ASSERT_EQ(need - 16, cbclen);
@@ -67,13 +66,13 @@ TEST(Sm4Envelope, SealThenOpenRoundTrip) {
         Bytes pt = RandomBytes(rng, len);
         Bytes env(SealNeed(len));
         uint32_t envlen = static_cast<uint32_t>(env.size());
-        ASSERT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(7, m.key, m.mac_key, m.iv, pt.data(), len,
-                                                       env.data(), &envlen));
+        ASSERT_EQ(SM4_SUCCESS,
+                  SM4_process_cbc_and_mac(7, m.key, m.mac_key, m.iv, pt.data(), len, env.data(), &envlen));
         // Capacity equal to the plaintext length.
         GuardedOut g(len);
         uint32_t outlen = len;
-        ASSERT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(0, m.key, m.mac_key, m.iv, env.data(),
-                                                       envlen, g.out(), &outlen))
+        ASSERT_EQ(SM4_SUCCESS,
+                  SM4_process_cbc_and_mac(0, m.key, m.mac_key, m.iv, env.data(), envlen, g.out(), &outlen))
             << len;
         ASSERT_EQ(len, outlen);
         ASSERT_EQ(pt, g.Prefix(len));
@@ -88,8 +87,8 @@ TEST(Sm4Envelope, SealSizes) {
         Bytes pt = RandomBytes(rng, len);
         GuardedOut g(100);
         uint32_t outlen = 100;
-        ASSERT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len,
-                                                       g.out(), &outlen));
+        ASSERT_EQ(SM4_SUCCESS,
+                  SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len, g.out(), &outlen));
         EXPECT_EQ(expect, outlen) << len;
         EXPECT_TRUE(g.UntouchedFrom(expect));
         EXPECT_TRUE(g.GuardsIntact());
@@ -108,8 +107,7 @@ TEST(Sm4Envelope, SealCapacityExactAndOneLess) {
             GuardedOut g(cap);
             uint32_t outlen = cap;
             EXPECT_EQ(SM4_ERR_OUTPUT_TOO_SMALL,
-                      SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len, g.out(),
-                                              &outlen))
+                      SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len, g.out(), &outlen))
                 << len << " " << cap;
             EXPECT_EQ(cap, outlen);
             EXPECT_TRUE(g.UntouchedFrom(0));
@@ -117,8 +115,8 @@ TEST(Sm4Envelope, SealCapacityExactAndOneLess) {
         }
         GuardedOut g(need);
         uint32_t outlen = need;
-        EXPECT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len,
-                                                       g.out(), &outlen));
+        EXPECT_EQ(SM4_SUCCESS,
+                  SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, pt.data(), len, g.out(), &outlen));
         EXPECT_EQ(need, outlen);
         EXPECT_TRUE(g.GuardsIntact());
     }
@@ -135,8 +133,7 @@ TEST(Sm4Envelope, SealOverflowGuard) {
             GuardedOut g(32);
             uint32_t outlen = cap;
             EXPECT_EQ(SM4_ERR_OUTPUT_TOO_SMALL,
-                      SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, small.data(), len,
-                                              g.out(), &outlen))
+                      SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, small.data(), len, g.out(), &outlen))
                 << len << " " << cap;
             EXPECT_EQ(cap, outlen);
             EXPECT_TRUE(g.UntouchedFrom(0));
@@ -146,9 +143,8 @@ TEST(Sm4Envelope, SealOverflowGuard) {
     // Largest representable envelope (0xFFFFFFF0 bytes) with one byte less.
     GuardedOut g(32);
     uint32_t outlen = 0xFFFFFFEFu;
-    EXPECT_EQ(SM4_ERR_OUTPUT_TOO_SMALL,
-              SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, small.data(), 4294967263u,
-                                      g.out(), &outlen));
+    EXPECT_EQ(SM4_ERR_OUTPUT_TOO_SMALL, SM4_process_cbc_and_mac(1, m.key, m.mac_key, m.iv, small.data(),
+                                                                4294967263u, g.out(), &outlen));
     EXPECT_EQ(0xFFFFFFEFu, outlen);
     EXPECT_TRUE(g.UntouchedFrom(0));
     EXPECT_TRUE(g.GuardsIntact());
@@ -163,14 +159,13 @@ struct Sealed {
 Sealed MakeSealed(std::mt19937_64 &rng, uint32_t len) {
     Sealed s{Material(rng), RandomBytes(rng, len), Bytes(SealNeed(len))};
     uint32_t envlen = static_cast<uint32_t>(s.env.size());
-    EXPECT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(1, s.m.key, s.m.mac_key, s.m.iv, s.pt.data(),
-                                                   len, s.env.data(), &envlen));
+    EXPECT_EQ(SM4_SUCCESS, SM4_process_cbc_and_mac(1, s.m.key, s.m.mac_key, s.m.iv, s.pt.data(), len,
+                                                   s.env.data(), &envlen));
     return s;
 }
 
 int32_t Open(const Sealed &s, const Bytes &env, uint32_t len, GuardedOut &g, uint32_t *outlen) {
-    return SM4_process_cbc_and_mac(0, s.m.key, s.m.mac_key, s.m.iv, env.data(), len, g.out(),
-                                   outlen);
+    return SM4_process_cbc_and_mac(0, s.m.key, s.m.mac_key, s.m.iv, env.data(), len, g.out(), outlen);
 }
 
 TEST(Sm4Envelope, OpenInputLength) {
@@ -262,8 +257,7 @@ TEST(Sm4Envelope, EveryFlippedMacByteIsMismatchWithPlaintextInOut) {
                 env[pos] ^= flip;
                 GuardedOut g(len + 16);
                 uint32_t outlen = len + 16;
-                EXPECT_EQ(SM4_ERR_MAC_MISMATCH, Open(s, env, envlen, g, &outlen))
-                    << len << " " << pos;
+                EXPECT_EQ(SM4_ERR_MAC_MISMATCH, Open(s, env, envlen, g, &outlen)) << len << " " << pos;
                 EXPECT_EQ(len, outlen);
                 EXPECT_EQ(s.pt, g.Prefix(len));
                 EXPECT_TRUE(g.UntouchedFrom(len));
@@ -298,9 +292,8 @@ TEST(Sm4Envelope, AlteredCiphertextOrWrongMacKeyIsMismatch) {
     other_mac_key[0] ^= 0x40;
     GuardedOut g(32);
     uint32_t outlen = 32;
-    EXPECT_EQ(SM4_ERR_MAC_MISMATCH,
-              SM4_process_cbc_and_mac(0, s.m.key, other_mac_key, s.m.iv, s.env.data(), envlen,
-                                      g.out(), &outlen));
+    EXPECT_EQ(SM4_ERR_MAC_MISMATCH, SM4_process_cbc_and_mac(0, s.m.key, other_mac_key, s.m.iv, s.env.data(),
+                                                            envlen, g.out(), &outlen));
     EXPECT_EQ(32u, outlen);
     EXPECT_EQ(s.pt, g.Prefix(32));
 }

@@ -44,8 +44,7 @@ ZENTHAL_PMULL inline uint64x2_t load_reversed(const uint8_t *p) {
     return vreinterpretq_u64_u8(vrbitq_u8(vld1q_u8(p)));
 }
 
-ZENTHAL_PMULL void ghash_pmull(uint8_t x[16], const uint8_t h[16], const uint8_t *in,
-                               std::size_t nblocks) {
+ZENTHAL_PMULL void ghash_pmull(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks) {
     const uint64x2_t hk = load_reversed(h);
     uint64x2_t acc = load_reversed(x);
     for (std::size_t b = 0; b < nblocks; ++b) {
@@ -58,9 +57,7 @@ ZENTHAL_PMULL void ghash_pmull(uint8_t x[16], const uint8_t h[16], const uint8_t
 
 }  // namespace
 
-GhashFn ghash_pmull_form() {
-    return cpu_features().pmull ? ghash_pmull : nullptr;
-}
+GhashFn ghash_pmull_form() { return cpu_features().pmull ? ghash_pmull : nullptr; }
 
 }  // namespace zenthal
 

@@ -21,8 +21,8 @@ namespace {
 #define ZENTHAL_CLMUL __attribute__((target("pclmul,ssse3,sse2")))
 
 ZENTHAL_CLMUL inline __m128i reverse_bits(__m128i v) {
-    const __m128i lo_table = _mm_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5,
-                                           0xD, 0x3, 0xB, 0x7, 0xF);
+    const __m128i lo_table =
+        _mm_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF);
     const __m128i hi_table = _mm_slli_epi16(lo_table, 4);
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i lo = _mm_and_si128(v, nibble);
@@ -68,8 +68,7 @@ ZENTHAL_CLMUL inline __m128i load_block(const uint8_t *p) {
     return reverse_bits(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p)));
 }
 
-ZENTHAL_CLMUL void ghash_clmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in,
-                               std::size_t nblocks) {
+ZENTHAL_CLMUL void ghash_clmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks) {
     const __m128i h1 = load_block(h);
     __m128i acc = load_block(x);
     if (nblocks >= 8) {
@@ -95,9 +94,9 @@ ZENTHAL_CLMUL void ghash_clmul(uint8_t x[16], const uint8_t h[16], const uint8_t
 #define ZENTHAL_VCLMUL __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3,sse2")))
 
 ZENTHAL_VCLMUL inline __m256i reverse_bits(__m256i v) {
-    const __m256i lo_table = _mm256_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3,
-                                              0xB, 0x7, 0xF, 0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9,
-                                              0x5, 0xD, 0x3, 0xB, 0x7, 0xF);
+    const __m256i lo_table =
+        _mm256_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF, 0x0,
+                         0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9, 0x5, 0xD, 0x3, 0xB, 0x7, 0xF);
     const __m256i hi_table = _mm256_slli_epi16(lo_table, 4);
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i lo = _mm256_and_si256(v, nibble);
@@ -109,8 +108,8 @@ ZENTHAL_VCLMUL inline __m256i reverse_bits(__m256i v) {
 ZENTHAL_VCLMUL inline void add_products(__m256i &lo, __m256i &mid, __m256i &hi, __m256i b, __m256i k) {
     lo = _mm256_xor_si256(lo, _mm256_clmulepi64_epi128(b, k, 0x00));
     hi = _mm256_xor_si256(hi, _mm256_clmulepi64_epi128(b, k, 0x11));
-    mid = _mm256_xor_si256(mid, _mm256_xor_si256(_mm256_clmulepi64_epi128(b, k, 0x01),
-                                                 _mm256_clmulepi64_epi128(b, k, 0x10)));
+    mid = _mm256_xor_si256(
+        mid, _mm256_xor_si256(_mm256_clmulepi64_epi128(b, k, 0x01), _mm256_clmulepi64_epi128(b, k, 0x10)));
 }
 
 ZENTHAL_VCLMUL inline __m256i load_pair(const uint8_t *p) {
@@ -121,8 +120,7 @@ ZENTHAL_VCLMUL inline __m128i fold_lanes(__m256i v) {
     return _mm_xor_si128(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-ZENTHAL_VCLMUL void ghash_vclmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in,
-                                 std::size_t nblocks) {
+ZENTHAL_VCLMUL void ghash_vclmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks) {
     const __m128i h1 = load_block(h);
     __m128i acc = load_block(x);
     if (nblocks >= 16) {

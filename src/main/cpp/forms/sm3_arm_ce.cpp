@@ -28,7 +28,6 @@ inline uint32x4_t reversed(uint32x4_t v) {
     return vextq_u32(v, v, 2);
 }
 
-
 }  // namespace
 
 namespace zenthal {
@@ -42,12 +41,12 @@ void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n
             W[j] = p1(W[j - 16] ^ W[j - 9] ^ rotl32(W[j - 3], 15)) ^ rotl32(W[j - 13], 7) ^ W[j - 6];
         for (int j = 0; j < 64; ++j) Wp[j] = W[j] ^ W[j + 4];
         const uint32x4_t abcd0 = abcd, efgh0 = efgh;
-#define SM3_ROUND(j, TT1, TT2, lane)                                                               \
-    do {                                                                                           \
-        const uint32_t t = rotl32((j) < 16 ? 0x79CC4519u : 0x7A879D8Au, (j) % 32);                    \
-        const uint32x4_t ss1 = vsm3ss1q_u32(abcd, efgh, vdupq_n_u32(t));                           \
-        abcd = TT1(abcd, ss1, wp, lane);                                                           \
-        efgh = TT2(efgh, ss1, w, lane);                                                            \
+#define SM3_ROUND(j, TT1, TT2, lane)                                               \
+    do {                                                                           \
+        const uint32_t t = rotl32((j) < 16 ? 0x79CC4519u : 0x7A879D8Au, (j) % 32); \
+        const uint32x4_t ss1 = vsm3ss1q_u32(abcd, efgh, vdupq_n_u32(t));           \
+        abcd = TT1(abcd, ss1, wp, lane);                                           \
+        efgh = TT2(efgh, ss1, w, lane);                                            \
     } while (0)
         for (int j = 0; j < 16; j += 4) {
             const uint32x4_t w = vld1q_u32(W + j), wp = vld1q_u32(Wp + j);
@@ -72,7 +71,6 @@ void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n
     zenthal::secure_wipe(W, sizeof W);
     zenthal::secure_wipe(Wp, sizeof Wp);
 }
-
 
 }  // namespace zenthal
 

@@ -16,7 +16,6 @@
 
 namespace {
 
-
 struct Sbox {
     uint8x16x4_t t0, t1, t2, t3;
 };
@@ -41,7 +40,9 @@ inline uint32x4_t sbox(const Sbox &s, uint32x4_t w) {
 }
 
 template <int N>
-inline uint32x4_t rotl(uint32x4_t x) { return vsriq_n_u32(vshlq_n_u32(x, N), x, 32 - N); }
+inline uint32x4_t rotl(uint32x4_t x) {
+    return vsriq_n_u32(vshlq_n_u32(x, N), x, 32 - N);
+}
 
 // L(B) with (B <<< 2) ^ (B <<< 10) ^ (B <<< 18) = (B ^ (B <<< 8) ^ (B <<< 16)) <<< 2.
 inline uint32x4_t linear(uint32x4_t b) {

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 // A block as four words in lanes 0..3, as SM4E takes them.
 inline uint32x4_t load_block(const uint8_t *p) { return vreinterpretq_u32_u8(vrev32q_u8(vld1q_u8(p))); }
 

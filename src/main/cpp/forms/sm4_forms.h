@@ -42,8 +42,7 @@ struct Sm4Form {
     void (*set_key)(const uint8_t key[16], SM4_round_keys *rk);
     // `n` independent blocks of `in` into `out` (equal or disjoint),
     // enciphered, or deciphered when `decrypt`, under the record `rk`.
-    void (*blocks)(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
-                   bool decrypt);
+    void (*blocks)(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n, bool decrypt);
     // One block of each lane, in place, under `lanes`: the step of a serial
     // chain (CBC encryption, the MAC), or of two chains at once (sealing,
     // opening). The form with the shortest round latency serves these.
@@ -54,8 +53,8 @@ struct Sm4Form {
 
 // Builds the lane record for form `f`: lane a under `ka` (deciphering if
 // `deca`), lane b under `kb` (deciphering if `decb`).
-void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca,
-               const SM4_round_keys *kb, bool decb);
+void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
+               bool decb);
 
 // The form chosen for this processor.
 const Sm4Form &sm4_form();
@@ -87,9 +86,9 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
                 const uint8_t *in, uint32_t len, uint8_t *out, uint32_t *outlen);
 int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], const uint8_t *in,
                 uint32_t len, uint8_t mac[16]);
-int32_t sm4_cbc_and_mac(const Sm4Form &f, int32_t flag, const uint8_t key[16],
-                        const uint8_t mac_key[16], const uint8_t iv[16], const uint8_t *in,
-                        uint32_t len, uint8_t *out, uint32_t *outlen);
+int32_t sm4_cbc_and_mac(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uint8_t mac_key[16],
+                        const uint8_t iv[16], const uint8_t *in, uint32_t len, uint8_t *out,
+                        uint32_t *outlen);
 
 extern const Sm4Form SM4_FORM_TABLE;
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))

@@ -13,6 +13,6 @@ void sm4_body_blocks_aesni(const uint32_t rk[32], const uint8_t *in, uint8_t *ou
                            bool decrypt) {
     crypt_blocks<__m256i>(rk, in, out, n, decrypt);
 }
-}
+}  // namespace zenthal
 
 #endif

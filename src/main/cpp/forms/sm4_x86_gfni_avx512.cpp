@@ -20,15 +20,25 @@
 namespace {
 
 template <int N>
-inline __m128i rotl(__m128i x) { return _mm_rol_epi32(x, N); }
+inline __m128i rotl(__m128i x) {
+    return _mm_rol_epi32(x, N);
+}
 template <int N>
-inline __m256i rotl(__m256i x) { return _mm256_rol_epi32(x, N); }
+inline __m256i rotl(__m256i x) {
+    return _mm256_rol_epi32(x, N);
+}
 template <int N>
-inline __m512i rotl(__m512i x) { return _mm512_rol_epi32(x, N); }
+inline __m512i rotl(__m512i x) {
+    return _mm512_rol_epi32(x, N);
+}
 
 inline __m128i ternlog_xor3(__m128i a, __m128i b, __m128i c) { return _mm_ternarylogic_epi32(a, b, c, 0x96); }
-inline __m256i ternlog_xor3(__m256i a, __m256i b, __m256i c) { return _mm256_ternarylogic_epi32(a, b, c, 0x96); }
-inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ternarylogic_epi32(a, b, c, 0x96); }
+inline __m256i ternlog_xor3(__m256i a, __m256i b, __m256i c) {
+    return _mm256_ternarylogic_epi32(a, b, c, 0x96);
+}
+inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) {
+    return _mm512_ternarylogic_epi32(a, b, c, 0x96);
+}
 #define SM4_X86_TERNLOG 1
 
 }  // namespace
@@ -36,7 +46,8 @@ inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) { return _mm512_ter
 #include "forms/sm4_x86_rounds.inc"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, crypt_blocks<__m512i>, crypt_pair, nullptr};
+extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, crypt_blocks<__m512i>, crypt_pair,
+                                             nullptr};
 }
 
 #endif

@@ -13,8 +13,8 @@ extern "C" {
 
 // Result codes.
 #define DRNG_OK 1
-#define DRNG_NOT_READY (-1) // no value delivered on any attempt of one draw
-#define DRNG_NO_RDRAND (-3) // no usable RDRAND; the instruction was not executed
+#define DRNG_NOT_READY (-1)  // no value delivered on any attempt of one draw
+#define DRNG_NO_RDRAND (-3)  // no usable RDRAND; the instruction was not executed
 
 // States of rdrand_support_cache besides DRNG_NO_RDRAND.
 #define DRNG_SUPPORTED (-2)

@@ -44,13 +44,9 @@ static inline void store32_be(uint8_t *p, uint32_t v) {
 }
 
 // Defined for every n, 0 included.
-static inline uint32_t rotl32(uint32_t x, unsigned n) {
-    return (x << (n & 31)) | (x >> ((32 - n) & 31));
-}
+static inline uint32_t rotl32(uint32_t x, unsigned n) { return (x << (n & 31)) | (x >> ((32 - n) & 31)); }
 
-static inline uint32_t rotr32(uint32_t x, unsigned n) {
-    return (x >> (n & 31)) | (x << ((32 - n) & 31));
-}
+static inline uint32_t rotr32(uint32_t x, unsigned n) { return (x >> (n & 31)) | (x << ((32 - n) & 31)); }
 
 static inline uint64_t load64_be(const uint8_t *p) {
     return static_cast<uint64_t>(load32_be(p)) << 32 | load32_be(p + 4);

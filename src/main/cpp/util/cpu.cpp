@@ -33,8 +33,8 @@ CpuFeatures probe() {
         b7 = b;
         c7 = c;
     }
-    const bool ymm = (xcr0 & 0x6u) == 0x6u;     // SSE and AVX state
-    const bool zmm = (xcr0 & 0xE6u) == 0xE6u;   // and opmask, upper ZMM, ZMM16-31
+    const bool ymm = (xcr0 & 0x6u) == 0x6u;    // SSE and AVX state
+    const bool zmm = (xcr0 & 0xE6u) == 0xE6u;  // and opmask, upper ZMM, ZMM16-31
     f.ssse3 = bit(c1, 9);
     f.pclmulqdq = bit(c1, 1);
     f.aesni = bit(c1, 25);
@@ -50,10 +50,10 @@ CpuFeatures probe() {
     f.vpclmulqdq = bit(c7, 10);
 #elif defined(ZENTHAL_CPU_ARM)
     const unsigned long hw = getauxval(AT_HWCAP);
-    f.neon = (hw & (1ul << 1)) != 0;    // HWCAP_ASIMD
-    f.pmull = (hw & (1ul << 4)) != 0;   // HWCAP_PMULL
-    f.sm3 = (hw & (1ul << 18)) != 0;    // HWCAP_SM3
-    f.sm4 = (hw & (1ul << 19)) != 0;    // HWCAP_SM4
+    f.neon = (hw & (1ul << 1)) != 0;   // HWCAP_ASIMD
+    f.pmull = (hw & (1ul << 4)) != 0;  // HWCAP_PMULL
+    f.sm3 = (hw & (1ul << 18)) != 0;   // HWCAP_SM3
+    f.sm4 = (hw & (1ul << 19)) != 0;   // HWCAP_SM4
 #elif defined(ZENTHAL_CPU_APPLE_ARM)
     // Every Apple aarch64 processor has NEON and PMULL, and none SM3 or SM4.
     f.neon = true;

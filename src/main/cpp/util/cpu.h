@@ -17,9 +17,9 @@ struct CpuFeatures {
     bool aesni;
     bool bmi1;
     bool bmi2;
-    bool avx;         // AVX with the YMM state saved
-    bool avx2;        // AVX2 with the YMM state saved
-    bool avx512f;     // AVX512F with the opmask and ZMM state saved
+    bool avx;      // AVX with the YMM state saved
+    bool avx2;     // AVX2 with the YMM state saved
+    bool avx512f;  // AVX512F with the opmask and ZMM state saved
     bool avx512bw;
     bool avx512vl;
     bool gfni;

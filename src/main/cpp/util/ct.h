@@ -39,7 +39,9 @@ static inline uint32_t ct_mask_zero(uint32_t x) { return ct_mask((~x & (x - 1)) 
 static inline uint32_t ct_mask_nonzero(uint32_t x) { return ct_mask((x | (0u - x)) >> 31); }
 
 // a < b, for |a - b| < 2^31.
-static inline uint32_t ct_mask_lt(int32_t a, int32_t b) { return ct_mask(static_cast<uint32_t>(a - b) >> 31); }
+static inline uint32_t ct_mask_lt(int32_t a, int32_t b) {
+    return ct_mask(static_cast<uint32_t>(a - b) >> 31);
+}
 
 static inline int32_t ct_select(uint32_t mask, int32_t yes, int32_t no) {
     return static_cast<int32_t>((static_cast<uint32_t>(yes) & mask) | (static_cast<uint32_t>(no) & ~mask));
