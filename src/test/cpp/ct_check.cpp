@@ -139,12 +139,20 @@ void cipher_modes() {
     zenthal::sm4_ctr(&rk, true, ctr, ks, &pos, plain, out, 333);
     uint32_t pad = zenthal::ct_pkcs7_length(out);
     publish(&pad);
+    // The verdict of the Cipher's padded decryption and its GCM tag check,
+    // which the bridge only passes on.
+    int32_t verdict = zenthal::sm4_unpadded_length(out + 16, 32, 20);
+    publish(&verdict);
     zenthal::Sm4GcmState st;
     zenthal::sm4_gcm_start(&rk, &st, iv);
     zenthal::sm4_gcm_aad(&st, plain, 21);
     zenthal::sm4_gcm_hash(&st, plain + 21, 300);
+    zenthal::Sm4GcmState copy = st;
     zenthal::sm4_gcm_tag(&st, tag);
     publish(tag, 16);
+    secret(tag, 16);
+    verdict = zenthal::sm4_gcm_check_tag(&copy, tag, 16);
+    publish(&verdict);
     uint8_t x[16] = {0}, h[16];
     std::memcpy(h, key, 16);
     for (zenthal::GhashFn g : {&zenthal::ghash_portable, zenthal::ghash_vclmul_form(),
