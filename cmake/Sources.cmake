@@ -19,7 +19,8 @@ function(zenthal_sources prefix src)
       "${src}/sm3_kdf.cpp" PARENT_SCOPE)
   set(${prefix}_SM4
       "${src}/sm4.cpp" "${src}/sm4_cbc.cpp" "${src}/sm4_block_modes.cpp" "${src}/sm4_gcm.cpp"
-      "${src}/ghash.cpp" "${src}/forms/ghash_x86.cpp" "${src}/forms/ghash_arm.cpp"
+      "${src}/ghash.cpp" "${src}/forms/ghash_x86_clmul.cpp" "${src}/forms/ghash_x86_vclmul.cpp"
+      "${src}/forms/ghash_arm_pmull.cpp"
       "${src}/forms/sm4_x86_aesni_avx2.cpp" "${src}/forms/sm4_x86_vaes_avx2.cpp"
       "${src}/forms/sm4_x86_gfni_avx2.cpp" "${src}/forms/sm4_x86_gfni_avx512.cpp"
       "${src}/forms/sm4_arm_neon.cpp" "${src}/forms/sm4_arm_sm4e.cpp" PARENT_SCOPE)
@@ -38,10 +39,14 @@ function(zenthal_sources prefix src)
     set_source_files_properties("${src}/forms/sm4_x86_gfni_avx2.cpp" PROPERTIES COMPILE_OPTIONS "-mavx2;-mgfni")
     set_source_files_properties("${src}/forms/sm4_x86_gfni_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mavx512bw;-mavx512vl;-mgfni")
+    set_source_files_properties("${src}/forms/ghash_x86_clmul.cpp" PROPERTIES COMPILE_OPTIONS "-mpclmul;-mssse3")
+    set_source_files_properties("${src}/forms/ghash_x86_vclmul.cpp"
+      PROPERTIES COMPILE_OPTIONS "-mvpclmulqdq;-mavx2;-mpclmul;-mssse3")
     set_source_files_properties("${src}/forms/sm3_x86_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mbmi;-mbmi2;-mavx2;-mavx512f;-mavx512vl")
   elseif(_cpu MATCHES "^(aarch64|arm64)$" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     set_source_files_properties("${src}/forms/sm4_arm_sm4e.cpp" PROPERTIES COMPILE_OPTIONS "-march=armv8.2-a+sm4")
     set_source_files_properties("${src}/forms/sm3_arm_ce.cpp" PROPERTIES COMPILE_OPTIONS "-march=armv8.2-a+sm4")
+    set_source_files_properties("${src}/forms/ghash_arm_pmull.cpp" PROPERTIES COMPILE_OPTIONS "-march=armv8-a+crypto")
   endif()
 endfunction()

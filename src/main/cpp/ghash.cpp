@@ -11,6 +11,7 @@
 
 #include "util/byteorder.h"
 #include "util/ct.h"
+#include "util/cpu.h"
 
 namespace zenthal {
 
@@ -35,6 +36,29 @@ void ghash_portable(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::
     }
     store64_be(x, x0);
     store64_be(x + 8, x1);
+}
+
+GhashFn ghash_vclmul_form() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    const CpuFeatures &c = cpu_features();
+    if (c.avx2 && c.pclmulqdq && c.ssse3 && c.vpclmulqdq) return ghash_vclmul;
+#endif
+    return nullptr;
+}
+
+GhashFn ghash_clmul_form() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    const CpuFeatures &c = cpu_features();
+    if (c.pclmulqdq && c.ssse3) return ghash_clmul;
+#endif
+    return nullptr;
+}
+
+GhashFn ghash_pmull_form() {
+#if defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
+    if (cpu_features().pmull) return ghash_pmull;
+#endif
+    return nullptr;
 }
 
 namespace {

@@ -26,6 +26,16 @@ GhashFn ghash_vclmul_form();  // x86-64 with VPCLMULQDQ and AVX2
 GhashFn ghash_clmul_form();   // x86-64 with PCLMULQDQ and SSSE3
 GhashFn ghash_pmull_form();   // aarch64 with PMULL
 
+// The forms themselves, each built for its own instructions; call only
+// through the choices above.
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+void ghash_clmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+void ghash_vclmul(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+#endif
+#if defined(__aarch64__) && (defined(__GNUC__) || defined(__clang__))
+void ghash_pmull(uint8_t x[16], const uint8_t h[16], const uint8_t *in, std::size_t nblocks);
+#endif
+
 }  // namespace zenthal
 
 #endif
