@@ -421,7 +421,7 @@ class Sm4CipherSpi extends CipherSpi {
     // Two views of one direct memory with the output ahead of the input are
     // refused by the native side before it starts: the input is copied.
     private static int retryCopied(int status, In in, Out out, Call call) {
-        if (status != Sm4Native.ERR_OVERLAP) return status;
+        if (status != ZenthalStatus.NATIVE_ERR_OVERLAP) return status;
         byte[] copy = new byte[in.len];
         copyIn(in, 0, copy, 0, in.len);
         return call.go(new In(copy, null, 0, in.len), out);
@@ -537,8 +537,10 @@ class Sm4CipherSpi extends CipherSpi {
         try {
             Call c = (i, o) -> Sm4Native.decryptPadded(rk, chainOrNull, i.a, i.b, i.off, i.len, o.a, o.b, o.off, o.cap);
             int n = retryCopied(c.go(src, out), src, out, c);
-            if (n == Sm4Native.ERR_PADDING) throw new BadPaddingException("bad padding");
-            if (n == Sm4Native.ERR_SHORT) throw new ShortBufferException("output too small for the plaintext");
+            if (n == ZenthalStatus.SM4_ERR_BAD_PADDING.code()) throw new BadPaddingException("bad padding");
+            if (n == ZenthalStatus.SM4_ERR_OUTPUT_TOO_SMALL.code()) {
+                throw new ShortBufferException("output too small for the plaintext");
+            }
             if (n < 0) check(n);
             if (scratch != null && n < scratch.length) out.a = Arrays.copyOf(scratch, n);
             return n;
@@ -588,7 +590,7 @@ class Sm4CipherSpi extends CipherSpi {
         src = unalias(src, out);
         Call c = (i, o) -> Sm4Native.gcmDecrypt(rk, gcm, i.a, i.b, i.off, i.len, tag, o.a, o.b, o.off);
         int status = retryCopied(c.go(src, out), src, out, c);
-        if (status == Sm4Native.ERR_TAG) throw new AEADBadTagException("Tag mismatch");
+        if (status == ZenthalStatus.SM4_ERR_MAC_MISMATCH.code()) throw new AEADBadTagException("Tag mismatch");
         check(status);
         return n;
     }
