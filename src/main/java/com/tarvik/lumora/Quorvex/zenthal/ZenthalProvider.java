@@ -6,6 +6,8 @@ import java.security.Provider;
 import java.util.List;
 import java.util.Map;
 
+import javax.crypto.CipherSpi;
+
 /**
  * A security provider named {@value #NAME} with these services:
  *
@@ -134,11 +136,19 @@ public final class ZenthalProvider extends Provider {
                         : Map.of("SupportedKeyFormats", "RAW")));
     }
 
-    private static Sm4CipherSpi cipher(String transformation) throws NoSuchAlgorithmException {
-        if (transformation.equals("SM4")) return new Sm4CipherSpi();
+    private static CipherSpi cipher(String transformation) throws NoSuchAlgorithmException {
+        if (transformation.equals("SM4")) return new Sm4AnyModeCipherSpi();
         String[] parts = transformation.split("/");
         if (parts.length != 3) throw new NoSuchAlgorithmException(transformation);
-        return new Sm4CipherSpi(Sm4CipherSpi.Mode.valueOf(parts[1]), parts[2].equals("PKCS5Padding"));
+        Sm4CipherSpi.Mode mode = Sm4CipherSpi.Mode.valueOf(parts[1]);
+        switch (mode) {
+            case CTR:
+                return new Sm4CtrCipherSpi();
+            case GCM:
+                return new Sm4GcmCipherSpi();
+            default:
+                return new Sm4BlockCipherSpi(mode, parts[2].equals("PKCS5Padding"));
+        }
     }
 
     /**
