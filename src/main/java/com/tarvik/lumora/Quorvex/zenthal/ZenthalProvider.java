@@ -92,7 +92,12 @@ public final class ZenthalProvider extends Provider {
     private static final String SM3_OID = "1.2.156.10197.1.401";
     private static final String SM4_OID = "1.2.156.10197.1.104";
 
-    /** Creates the provider; the native library is not touched until a service is requested. */
+    /**
+     * Creates the provider; the native library is not touched until a service
+     * is requested. Its {@link #getVersionStr() version string} is the
+     * library's version (the jar's), or "dev" for classes that do not come
+     * from the packed jar.
+     */
     public ZenthalProvider() {
         super(NAME, BuildInfo.version(),
                 "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor, "
