@@ -22,8 +22,9 @@
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal}: the raw
  *       native methods, whose status codes
  *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalStatus} names;</li>
- *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.ZenthalCli}: the command-line
- *       tool, {@code java -jar zenthal.jar --help}.</li>
+ *   <li>the command-line tool, {@code java -jar zenthal.jar --help}, which
+ *       uses this package as any application does, from a package of its
+ *       own that the module does not export.</li>
  * </ul>
  *
  * <p>The native library is loaded when one of these classes first needs it:
