@@ -1,5 +1,10 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.copyIn;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.retryCopied;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.step;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.unalias;
+
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
 import java.security.SecureRandom;
@@ -9,6 +14,10 @@ import java.util.Arrays;
 import javax.crypto.BadPaddingException;
 import javax.crypto.IllegalBlockSizeException;
 import javax.crypto.ShortBufferException;
+
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Call;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.In;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Out;
 
 /**
  * {@code Cipher} "SM4" in ECB or CBC, with PKCS#7 padding ("PKCS5Padding")

@@ -1,5 +1,8 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.step;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.unalias;
+
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
 import java.security.SecureRandom;
@@ -7,6 +10,9 @@ import java.security.spec.AlgorithmParameterSpec;
 import java.util.Arrays;
 
 import javax.crypto.ShortBufferException;
+
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.In;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Out;
 
 /**
  * {@code Cipher} "SM4/CTR/NoPadding": the 16-byte IV is the first counter

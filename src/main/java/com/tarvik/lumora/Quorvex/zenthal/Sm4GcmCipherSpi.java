@@ -1,5 +1,11 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.copyIn;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.copyOut;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.retryCopied;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.step;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.unalias;
+
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.InvalidKeyException;
@@ -10,6 +16,10 @@ import java.util.Arrays;
 import javax.crypto.AEADBadTagException;
 import javax.crypto.ShortBufferException;
 import javax.crypto.spec.GCMParameterSpec;
+
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Call;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.In;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Out;
 
 /**
  * {@code Cipher} "SM4/GCM/NoPadding", the SM4-GCM of RFC 8998: IVs of any
