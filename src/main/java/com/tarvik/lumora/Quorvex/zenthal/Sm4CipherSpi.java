@@ -36,10 +36,11 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Out;
  * What {@code Cipher} "SM4" of {@link ZenthalProvider} does the same in every
  * mode, keeping the {@link CipherSpi} contract as the JDK's AES does: the key
  * and its round keys, the IV, the forms input and output come in (as
- * {@link Sm4Ends}), the course of one update or doFinal, and key wrapping. Each mode family adds its own
- * state and steps: {@link Sm4BlockCipherSpi} (ECB and CBC, NoPadding or
- * PKCS5Padding), {@link Sm4CtrCipherSpi} and {@link Sm4GcmCipherSpi};
- * {@link Sm4AnyModeCipherSpi} serves the bare name "SM4".
+ * {@link Sm4Ends}), the course of one update or doFinal, and key wrapping.
+ * Each mode family adds its own state and steps: {@link Sm4BlockCipherSpi}
+ * (ECB and CBC, NoPadding or PKCS5Padding), {@link Sm4CtrCipherSpi} and
+ * {@link Sm4GcmCipherSpi}; {@link Sm4AnyModeCipherSpi} serves the bare name
+ * "SM4".
  *
  * <p>The round keys, the chaining or counter block and the GCM record live in
  * the object's arrays; every update hands all its whole blocks to one native
@@ -81,7 +82,7 @@ abstract class Sm4CipherSpi extends CipherSpi {
     /**
      * Takes a new key and parameters: checks the parameters (drawing an IV
      * when encrypting without any), then {@link #install}s the key and IV and
-     * {@link #restart}s. Nothing changes when it throws.
+     * {@link #restart}s. Refused parameters or a refused key change nothing.
      */
     abstract void start(boolean decrypt, byte[] key, AlgorithmParameterSpec params, SecureRandom random)
             throws InvalidKeyException, InvalidAlgorithmParameterException;
