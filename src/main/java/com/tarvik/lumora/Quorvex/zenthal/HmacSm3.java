@@ -1,6 +1,9 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import java.io.IOException;
+import java.io.InputStream;
 import java.nio.ByteBuffer;
+import java.nio.file.Path;
 import java.util.Objects;
 
 import javax.security.auth.Destroyable;
@@ -15,6 +18,8 @@ import javax.security.auth.Destroyable;
  * mac.update(part1);
  * mac.update(part2, 0, n);
  * byte[] tag = mac.doFinal();       // ready for the next message under the same key
+ * mac.update(Path.of("big.iso"));   // a file or an InputStream of any size, in constant memory
+ * byte[] ofFile = mac.doFinal();
  * mac.destroy();                    // wipes the keyed states
  * }</pre>
  *
@@ -95,6 +100,37 @@ public final class HmacSm3 implements Destroyable {
     public void update(ByteBuffer in) {
         Objects.requireNonNull(in, "in");
         live().update(in);
+    }
+
+    /**
+     * Absorbs everything {@code in} delivers until its end, read in
+     * fixed-size chunks: any length, in constant memory. The stream is not
+     * closed. When reading fails, what was read before stays absorbed;
+     * {@link #reset()} discards it.
+     *
+     * @param in the bytes
+     * @throws NullPointerException if {@code in} is null
+     * @throws IOException if reading fails
+     * @throws IllegalStateException if the object was destroyed
+     */
+    public void update(InputStream in) throws IOException {
+        Objects.requireNonNull(in, "in");
+        live().update(in);
+    }
+
+    /**
+     * Absorbs a file's content, read in fixed-size chunks: any size, in
+     * constant memory. When reading fails, what was read before stays
+     * absorbed; {@link #reset()} discards it.
+     *
+     * @param file the file
+     * @throws NullPointerException if {@code file} is null
+     * @throws IOException if the file cannot be opened or read
+     * @throws IllegalStateException if the object was destroyed
+     */
+    public void update(Path file) throws IOException {
+        Objects.requireNonNull(file, "file");
+        live().update(file);
     }
 
     /**

@@ -1,5 +1,8 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.arrayIn;
+import static com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.bufferIn;
+
 import java.nio.ByteBuffer;
 import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
@@ -17,24 +20,30 @@ import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import java.util.Locale;
 
-import javax.crypto.AEADBadTagException;
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.CipherSpi;
 import javax.crypto.IllegalBlockSizeException;
 import javax.crypto.NoSuchPaddingException;
 import javax.crypto.ShortBufferException;
-import javax.crypto.spec.GCMParameterSpec;
 import javax.crypto.spec.IvParameterSpec;
 import javax.crypto.spec.SecretKeySpec;
 
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.In;
+import com.tarvik.lumora.Quorvex.zenthal.Sm4Ends.Out;
+
 /**
- * {@code Cipher} "SM4" of {@link ZenthalProvider} in ECB, CBC (NoPadding or
- * PKCS5Padding), CTR and GCM (NoPadding), keeping the {@link CipherSpi}
- * contract as the JDK's AES does.
+ * What {@code Cipher} "SM4" of {@link ZenthalProvider} does the same in every
+ * mode, keeping the {@link CipherSpi} contract as the JDK's AES does: the key
+ * and its round keys, the IV, the forms input and output come in (as
+ * {@link Sm4Ends}), the course of one update or doFinal, and key wrapping.
+ * Each mode family adds its own state and steps: {@link Sm4BlockCipherSpi}
+ * (ECB and CBC, NoPadding or PKCS5Padding), {@link Sm4CtrCipherSpi} and
+ * {@link Sm4GcmCipherSpi}; {@link Sm4AnyModeCipherSpi} serves the bare name
+ * "SM4".
  *
  * <p>The round keys, the chaining or counter block and the GCM record live in
- * this object's arrays; every update hands all its whole blocks to one native
+ * the object's arrays; every update hands all its whole blocks to one native
  * call, and direct buffers are worked on in place. A {@link ShortBufferException}
  * leaves the object as it was. After {@code doFinal}, and after every other
  * exception, the object is back at the start of a message under the key and
@@ -43,87 +52,106 @@ import javax.crypto.spec.SecretKeySpec;
  * and releases no plaintext until the tag has been verified. Round keys and
  * the GCM hash key are wiped when the object is initialised again.
  */
-class Sm4CipherSpi extends CipherSpi {
-    enum Mode { ECB, CBC, CTR, GCM }
+abstract class Sm4CipherSpi extends CipherSpi {
+    enum Mode {
+        ECB, CBC, CTR, GCM;
 
-    private static final int BLOCK = 16;
-    private static final int GCM_IV = 12;
-    private static final int GCM_TAG = 16;
-    // GCM's 32-bit counter covers 2^32 - 2 blocks of data.
-    private static final long GCM_MAX = ((1L << 32) - 2) * BLOCK;
+        /** ECB and CBC work on whole blocks and may pad; CTR and GCM take any length and NoPadding only. */
+        boolean blockwise() {
+            return this == ECB || this == CBC;
+        }
+    }
 
-    private Mode mode;
-    private boolean padding;
-    private final boolean fixed;
+    static final int BLOCK = 16;
 
-    private final int[] rk = new int[Sm4Native.ROUND_KEYS];
+    final Mode mode;
+    final int[] rk = new int[Sm4Native.ROUND_KEYS];
+    boolean decrypt;
+    byte[] iv;
     private boolean keyed;
-    private boolean decrypt;
-    private int opmode;
-    private byte[] iv;
-    private int tagLen = GCM_TAG;
-
-    // ECB, CBC: the chaining block and the partial (or held back) block.
-    private final byte[] chain = new byte[BLOCK];
-    private final byte[] part = new byte[BLOCK];
-    private int partLen;
-    // CTR: counter, keystream block, bytes of it spent.
-    private final byte[] ctr = new byte[Sm4Native.CTR_STATE];
-    // GCM: the running record, the record as it stands after the IV, the
-    // buffered ciphertext of a decryption, and where the message stands.
-    private final byte[] gcm = new byte[Sm4Native.GCM_STATE];
-    private final byte[] gcmStart = new byte[Sm4Native.GCM_STATE];
-    private byte[] held = new byte[0];
-    private int heldLen;
-    private long gcmData;
-    private boolean gcmSpent;
-    private int[] lastRk;
-    private byte[] lastIv;
     // The key that rk was expanded from: initialising again with the same
     // key (a new IV per message) skips the key schedule.
     private final byte[] rkSource = new byte[16];
 
-    Sm4CipherSpi(Mode mode, boolean padding) {
+    Sm4CipherSpi(Mode mode) {
         this.mode = mode;
-        this.padding = padding;
-        this.fixed = true;
     }
 
-    /** The plain transformation "SM4": ECB with PKCS5Padding unless set otherwise. */
-    Sm4CipherSpi() {
-        this.mode = Mode.ECB;
-        this.padding = true;
-        this.fixed = false;
+    // ------------------------------------------------ what the family adds
+
+    /**
+     * Takes a new key and parameters: checks the parameters (drawing an IV
+     * when encrypting without any), then {@link #install}s the key and IV and
+     * {@link #restart}s. Refused parameters or a refused key change nothing.
+     */
+    abstract void start(boolean decrypt, byte[] key, AlgorithmParameterSpec params, SecureRandom random)
+            throws InvalidKeyException, InvalidAlgorithmParameterException;
+
+    /** Back to the start of a message under the current key and parameters. */
+    abstract void restart();
+
+    /** The most that {@code n} more input bytes can produce, given what is buffered. */
+    abstract long outputSize(long n);
+
+    /** One update ({@code fin} false) or doFinal over {@code in}; returns the bytes written to {@code out}. */
+    abstract int process(In in, Out out, boolean fin)
+            throws ShortBufferException, IllegalBlockSizeException, BadPaddingException;
+
+    /** Whether the cipher adds and removes PKCS#7 padding. */
+    boolean padded() {
+        return false;
     }
 
+    /** The kind of parameters that {@code init} with {@link AlgorithmParameters} asks for. */
+    Class<? extends AlgorithmParameterSpec> parameterSpec() {
+        return IvParameterSpec.class;
+    }
+
+    /** Throws unless a message may go on. */
+    void ready() {
+        if (!keyed) throw new IllegalStateException("Cipher not initialised");
+    }
+
+    /** After a doFinal that succeeded. */
+    void finished() {
+        restart();
+    }
+
+    /** Absorbs associated data, which only GCM has. */
+    void aad(In in) {
+        ready();
+        throw new IllegalStateException("AAD needs GCM");
+    }
+
+    // ------------------------------------------------- mode and padding
+
+    // The JCA sets a mode or a padding only on the bare "SM4"; a family
+    // accepts its own and refuses the rest.
     @Override
     protected void engineSetMode(String m) throws NoSuchAlgorithmException {
-        Mode want;
-        try {
-            want = Mode.valueOf(m.toUpperCase(Locale.ROOT));
-        } catch (IllegalArgumentException e) {
-            throw new NoSuchAlgorithmException("SM4 has no mode " + m);
-        }
-        if (fixed && want != mode) throw new NoSuchAlgorithmException("mode fixed to " + mode);
-        mode = want;
-        if (mode == Mode.CTR || mode == Mode.GCM) padding = false;
+        if (modeNamed(m) != mode) throw new NoSuchAlgorithmException("mode fixed to " + mode);
     }
 
     @Override
     protected void engineSetPadding(String p) throws NoSuchPaddingException {
-        boolean want;
-        if (p.equalsIgnoreCase("NoPadding")) {
-            want = false;
-        } else if (p.equalsIgnoreCase("PKCS5Padding") || p.equalsIgnoreCase("PKCS7Padding")) {
-            want = true;
-        } else {
-            throw new NoSuchPaddingException("SM4 has no padding " + p);
+        boolean want = paddingNamed(p);
+        if (want && !mode.blockwise()) throw new NoSuchPaddingException(mode + " takes NoPadding only");
+        if (want != padded()) throw new NoSuchPaddingException("padding fixed");
+    }
+
+    static Mode modeNamed(String m) throws NoSuchAlgorithmException {
+        try {
+            return Mode.valueOf(m.toUpperCase(Locale.ROOT));
+        } catch (IllegalArgumentException e) {
+            throw new NoSuchAlgorithmException("SM4 has no mode " + m);
         }
-        if (want && (mode == Mode.CTR || mode == Mode.GCM)) {
-            throw new NoSuchPaddingException(mode + " takes NoPadding only");
-        }
-        if (fixed && want != padding) throw new NoSuchPaddingException("padding fixed");
-        padding = want;
+    }
+
+    /** True for PKCS#7 padding, false for none. */
+    static boolean paddingNamed(String p) throws NoSuchPaddingException {
+        if (p.equalsIgnoreCase("NoPadding")) return false;
+        if (p.equalsIgnoreCase("PKCS5Padding") || p.equalsIgnoreCase("PKCS7Padding")) return true;
+        throw new NoSuchPaddingException("SM4 has no padding " + p);
     }
 
     @Override
@@ -138,12 +166,13 @@ class Sm4CipherSpi extends CipherSpi {
 
     @Override
     protected AlgorithmParameters engineGetParameters() {
-        if (iv == null) return null;
-        Sm4ParametersSpi spi = mode == Mode.GCM ? new Sm4ParametersSpi.Gcm() : new Sm4ParametersSpi.Iv();
-        AlgorithmParameters p = new AlgorithmParameters(spi, ProviderHolder.PROVIDER,
-                mode == Mode.GCM ? "GCM" : "SM4") {};
+        return iv == null ? null : parameters(new Sm4ParametersSpi.Iv(), "SM4", new IvParameterSpec(iv));
+    }
+
+    static AlgorithmParameters parameters(Sm4ParametersSpi spi, String algorithm, AlgorithmParameterSpec spec) {
+        AlgorithmParameters p = new AlgorithmParameters(spi, ProviderHolder.PROVIDER, algorithm) {};
         try {
-            p.init(mode == Mode.GCM ? new GCMParameterSpec(tagLen * 8, iv) : new IvParameterSpec(iv));
+            p.init(spec);
         } catch (InvalidParameterSpecException e) {
             throw new IllegalStateException(e);
         }
@@ -156,20 +185,7 @@ class Sm4CipherSpi extends CipherSpi {
 
     @Override
     protected int engineGetOutputSize(int inputLen) {
-        long n = Math.max(0, inputLen);
-        long out;
-        switch (mode) {
-            case CTR:
-                out = n;
-                break;
-            case GCM:
-                out = decrypt ? Math.max(0, heldLen + n - tagLen) : n + tagLen;
-                break;
-            default:
-                long total = partLen + n;
-                out = padding && !decrypt ? (total / BLOCK + 1) * BLOCK : total;
-        }
-        return (int) Math.min(Integer.MAX_VALUE, out);
+        return (int) Math.min(Integer.MAX_VALUE, outputSize(Math.max(0, inputLen)));
     }
 
     // ---------------------------------------------------------------- init
@@ -195,8 +211,7 @@ class Sm4CipherSpi extends CipherSpi {
         AlgorithmParameterSpec spec = null;
         if (params != null) {
             try {
-                spec = mode == Mode.GCM ? params.getParameterSpec(GCMParameterSpec.class)
-                        : params.getParameterSpec(IvParameterSpec.class);
+                spec = params.getParameterSpec(parameterSpec());
             } catch (InvalidParameterSpecException e) {
                 throw new InvalidAlgorithmParameterException("parameters do not suit SM4/" + mode, e);
             }
@@ -220,65 +235,8 @@ class Sm4CipherSpi extends CipherSpi {
                 throw new java.security.InvalidParameterException("unknown operation mode " + op);
         }
         byte[] k = rawKey(key);
-        byte[] newIv;
-        int newTag = GCM_TAG;
         try {
-            if (mode == Mode.ECB) {
-                if (params != null) throw new InvalidAlgorithmParameterException("ECB takes no parameters");
-                newIv = null;
-            } else if (params == null) {
-                if (dec) throw new InvalidKeyException("decryption in " + mode + " needs parameters");
-                newIv = new byte[mode == Mode.GCM ? GCM_IV : BLOCK];
-                (random != null ? random : new SecureRandom()).nextBytes(newIv);
-            } else if (mode == Mode.GCM) {
-                if (!(params instanceof GCMParameterSpec)) {
-                    throw new InvalidAlgorithmParameterException("GCM needs a GCMParameterSpec");
-                }
-                GCMParameterSpec g = (GCMParameterSpec) params;
-                int bits = g.getTLen();
-                if (bits < 96 || bits > 128 || bits % 8 != 0) {
-                    throw new InvalidAlgorithmParameterException("GCM tag length must be 96 to 128 bits, not " + bits);
-                }
-                newIv = g.getIV();
-                if (newIv == null || newIv.length == 0) throw new InvalidAlgorithmParameterException("empty IV");
-                newTag = bits / 8;
-            } else {
-                if (!(params instanceof IvParameterSpec)) {
-                    throw new InvalidAlgorithmParameterException(mode + " needs an IvParameterSpec");
-                }
-                newIv = ((IvParameterSpec) params).getIV();
-                if (newIv.length != BLOCK) throw new InvalidAlgorithmParameterException("the IV must be 16 bytes");
-            }
-            int[] newRk = new int[Sm4Native.ROUND_KEYS];
-            if (keyed && MessageDigest.isEqual(k, rkSource)) {
-                System.arraycopy(rk, 0, newRk, 0, rk.length);
-            } else {
-                check(Sm4Native.setKey(k, newRk));
-            }
-            if (mode == Mode.GCM && !dec && lastRk != null && Arrays.equals(newRk, lastRk)
-                    && Arrays.equals(newIv, lastIv)) {
-                Arrays.fill(newRk, 0);
-                throw new InvalidAlgorithmParameterException("GCM encryption may not reuse the key and IV last used");
-            }
-            // Accepted: the old keys are wiped and replaced.
-            System.arraycopy(newRk, 0, rk, 0, rk.length);
-            System.arraycopy(k, 0, rkSource, 0, k.length);
-            Arrays.fill(newRk, 0);
-            Arrays.fill(gcmStart, (byte) 0);
-            keyed = true;
-            decrypt = dec;
-            opmode = op;
-            iv = newIv;
-            tagLen = newTag;
-            if (mode == Mode.GCM) {
-                check(Sm4Native.gcmInit(rk, iv, gcmStart));
-                if (!dec) {
-                    if (lastRk == null) lastRk = new int[Sm4Native.ROUND_KEYS];
-                    System.arraycopy(rk, 0, lastRk, 0, rk.length);
-                    lastIv = iv.clone();
-                }
-            }
-            restart();
+            start(dec, k, params, random);
         } finally {
             Arrays.fill(k, (byte) 0);
         }
@@ -295,89 +253,49 @@ class Sm4CipherSpi extends CipherSpi {
         return k;
     }
 
-    /** Back to the start of a message under the current key and parameters. */
-    private void restart() {
-        Arrays.fill(part, (byte) 0);
-        partLen = 0;
-        if (iv != null && mode == Mode.CBC) System.arraycopy(iv, 0, chain, 0, BLOCK);
-        if (mode == Mode.CTR) {
-            Arrays.fill(ctr, (byte) 0);
-            System.arraycopy(iv, 0, ctr, 0, BLOCK);
+    /** The 16-byte IV of CBC or CTR from {@code params}, or a fresh one when encrypting without. */
+    byte[] blockIv(AlgorithmParameterSpec params, boolean dec, SecureRandom random)
+            throws InvalidKeyException, InvalidAlgorithmParameterException {
+        if (params == null) return freshIv(BLOCK, dec, random);
+        if (!(params instanceof IvParameterSpec)) {
+            throw new InvalidAlgorithmParameterException(mode + " needs an IvParameterSpec");
         }
-        if (mode == Mode.GCM) {
-            System.arraycopy(gcmStart, 0, gcm, 0, gcm.length);
-            Arrays.fill(held, 0, heldLen, (byte) 0);
-            heldLen = 0;
-            gcmData = 0;
-            gcmSpent = false;
-        }
+        byte[] newIv = ((IvParameterSpec) params).getIV();
+        if (newIv.length != BLOCK) throw new InvalidAlgorithmParameterException("the IV must be 16 bytes");
+        return newIv;
     }
 
-    private static void check(int status) {
+    /** A random IV of {@code length} bytes for encryption; decryption must be told its IV. */
+    byte[] freshIv(int length, boolean dec, SecureRandom random) throws InvalidKeyException {
+        if (dec) throw new InvalidKeyException("decryption in " + mode + " needs parameters");
+        byte[] newIv = new byte[length];
+        (random != null ? random : new SecureRandom()).nextBytes(newIv);
+        return newIv;
+    }
+
+    /** The round keys of {@code key}, in a new array the caller wipes. */
+    int[] roundKeys(byte[] key) {
+        int[] newRk = new int[Sm4Native.ROUND_KEYS];
+        if (keyed && MessageDigest.isEqual(key, rkSource)) {
+            System.arraycopy(rk, 0, newRk, 0, rk.length);
+        } else {
+            check(Sm4Native.setKey(key, newRk));
+        }
+        return newRk;
+    }
+
+    /** Accepted: the old round keys are wiped and replaced, and {@code newRk} wiped. */
+    void install(int[] newRk, byte[] key, boolean dec, byte[] newIv) {
+        System.arraycopy(newRk, 0, rk, 0, rk.length);
+        System.arraycopy(key, 0, rkSource, 0, key.length);
+        Arrays.fill(newRk, 0);
+        keyed = true;
+        decrypt = dec;
+        iv = newIv;
+    }
+
+    static void check(int status) {
         if (status != 1) throw new IllegalStateException("native SM4 failed: " + ZenthalStatus.describe(status));
-    }
-
-    private void ready() {
-        if (!keyed) throw new IllegalStateException("Cipher not initialised");
-        if (gcmSpent) {
-            throw new IllegalStateException("GCM encryption needs a new IV (or key) after doFinal");
-        }
-    }
-
-    // ------------------------------------------------------------- ends
-
-    /** Where data comes from: an array range or a direct buffer range. */
-    private static final class In {
-        byte[] a;
-        ByteBuffer b;
-        int off;
-        int len;
-
-        In(byte[] a, ByteBuffer b, int off, int len) {
-            this.a = a;
-            this.b = b;
-            this.off = off;
-            this.len = len;
-        }
-    }
-
-    /** Where output goes; a fresh array is made to measure when {@code fresh}. */
-    private static final class Out {
-        byte[] a;
-        ByteBuffer b;
-        int off;
-        int cap;
-        final boolean fresh;
-
-        Out(byte[] a, ByteBuffer b, int off, int cap, boolean fresh) {
-            this.a = a;
-            this.b = b;
-            this.off = off;
-            this.cap = cap;
-            this.fresh = fresh;
-        }
-
-        void need(int n) throws ShortBufferException {
-            if (fresh) {
-                a = new byte[n];
-                cap = n;
-            } else if (cap < n) {
-                throw new ShortBufferException("output needs " + n + " bytes, has " + cap);
-            }
-        }
-    }
-
-    private static In arrayIn(byte[] in, int off, int len) {
-        return new In(in == null ? new byte[0] : in, null, in == null ? 0 : off, in == null ? 0 : len);
-    }
-
-    // An output inside the same array after the input's start would be
-    // written before it is read: such input is copied first.
-    private static In unalias(In in, Out out) {
-        if (in.a != null && in.a == out.a && out.off > in.off && out.off < in.off + in.len) {
-            return new In(Arrays.copyOfRange(in.a, in.off, in.off + in.len), null, 0, in.len);
-        }
-        return in;
     }
 
     // ------------------------------------------------------ the operation
@@ -387,17 +305,7 @@ class Sm4CipherSpi extends CipherSpi {
         ready();
         boolean ok = false;
         try {
-            int n;
-            switch (mode) {
-                case CTR:
-                    n = runCtr(in, out);
-                    break;
-                case GCM:
-                    n = decrypt ? runGcmDecrypt(in, out, fin) : runGcmEncrypt(in, out, fin);
-                    break;
-                default:
-                    n = runBlocks(in, out, fin);
-            }
+            int n = process(in, out, fin);
             ok = true;
             if (fin) finished();
             return n;
@@ -406,226 +314,6 @@ class Sm4CipherSpi extends CipherSpi {
             throw e;
         } finally {
             if (!ok) restart();
-        }
-    }
-
-    private void finished() {
-        if (mode == Mode.GCM && !decrypt) {
-            restart();
-            gcmSpent = true;
-        } else {
-            restart();
-        }
-    }
-
-    // Two views of one direct memory with the output ahead of the input are
-    // refused by the native side before it starts: the input is copied.
-    private static int retryCopied(int status, In in, Out out, Call call) {
-        if (status != Sm4Native.ERR_OVERLAP) return status;
-        byte[] copy = new byte[in.len];
-        copyIn(in, 0, copy, 0, in.len);
-        return call.go(new In(copy, null, 0, in.len), out);
-    }
-
-    private static void nat(int status, In in, Out out, Call call) {
-        check(retryCopied(status, in, out, call));
-    }
-
-    private interface Call {
-        int go(In in, Out out);
-    }
-
-    private int runCtr(In in, Out out) throws ShortBufferException {
-        out.need(in.len);
-        In src = unalias(in, out);
-        Call c = (i, o) -> Sm4Native.ctr(rk, ctr, i.a, i.b, i.off, i.len, o.a, o.b, o.off);
-        nat(c.go(src, out), src, out, c);
-        return in.len;
-    }
-
-    private Call blockCall(byte[] chainOrNull) {
-        if (mode == Mode.CBC) {
-            return (i, o) -> Sm4Native.cbc(rk, decrypt, chainOrNull, i.a, i.b, i.off, i.len, o.a, o.b, o.off);
-        }
-        return (i, o) -> Sm4Native.ecb(rk, decrypt, i.a, i.b, i.off, i.len, o.a, o.b, o.off);
-    }
-
-    private int runBlocks(In in, Out out, boolean fin)
-            throws ShortBufferException, IllegalBlockSizeException, BadPaddingException {
-        long total = (long) partLen + in.len;
-        if (fin && padding && decrypt) return finishUnpad(in, out, total);
-        int produce;
-        int keep;
-        if (fin) {
-            if (padding) {
-                produce = (int) ((total / BLOCK + 1) * BLOCK);
-            } else {
-                if (total % BLOCK != 0) {
-                    throw new IllegalBlockSizeException("input is not a whole number of 16-byte blocks");
-                }
-                produce = (int) total;
-            }
-            keep = 0;
-        } else {
-            keep = (int) (total % BLOCK);
-            if (padding && decrypt && keep == 0 && total > 0) keep = BLOCK;  // held for the padding check
-            produce = (int) (total - keep);
-        }
-        out.need(produce);
-        if (produce == 0) {
-            // Everything fits in the partial block.
-            copyIn(in, 0, part, partLen, in.len);
-            partLen += in.len;
-            return 0;
-        }
-        In src;
-        int fromInput;  // input bytes consumed by the produced blocks
-        if (partLen == 0 && !(fin && padding)) {
-            src = unalias(new In(in.a, in.b, in.off, produce), out);
-            fromInput = produce;
-        } else {
-            // Gather the partial block, the input and any padding in one array.
-            byte[] all = new byte[produce];
-            System.arraycopy(part, 0, all, 0, partLen);
-            fromInput = Math.min(in.len, produce - partLen);
-            copyIn(in, 0, all, partLen, fromInput);
-            if (fin && padding) {
-                int pad = produce - partLen - fromInput;
-                Arrays.fill(all, produce - pad, produce, (byte) pad);
-            }
-            src = new In(all, null, 0, produce);
-        }
-        // What remains of the input becomes the partial block; it is taken
-        // first, as the output may overwrite it in place.
-        int rest = in.len - fromInput;
-        byte[] tail = new byte[BLOCK];
-        copyIn(in, fromInput, tail, 0, rest);
-        Call c = blockCall(chain);
-        nat(c.go(src, out), src, out, c);
-        if (src.a != null && src.a != in.a) Arrays.fill(src.a, (byte) 0);
-        System.arraycopy(tail, 0, part, 0, BLOCK);
-        Arrays.fill(tail, (byte) 0);
-        partLen = rest;
-        return produce;
-    }
-
-    /** Decryption's last step with PKCS#7 padding: one native call deciphers, checks and writes. */
-    private int finishUnpad(In in, Out out, long total) throws ShortBufferException, IllegalBlockSizeException,
-            BadPaddingException {
-        if (total == 0 || total % BLOCK != 0) {
-            throw new IllegalBlockSizeException("padded ciphertext must be a non-empty whole number of blocks");
-        }
-        byte[] all = null;
-        In src;
-        if (partLen == 0) {
-            src = unalias(in, out);
-        } else {
-            all = new byte[(int) total];
-            System.arraycopy(part, 0, all, 0, partLen);
-            copyIn(in, 0, all, partLen, in.len);
-            src = new In(all, null, 0, (int) total);
-        }
-        // A fresh result is sized once the padding is known; until then the
-        // plaintext goes to a scratch array as long as the ciphertext.
-        byte[] scratch = null;
-        if (out.fresh) {
-            scratch = new byte[(int) total];
-            out.a = scratch;
-            out.cap = scratch.length;
-        }
-        byte[] chainOrNull = mode == Mode.CBC ? chain : null;
-        try {
-            Call c = (i, o) -> Sm4Native.decryptPadded(rk, chainOrNull, i.a, i.b, i.off, i.len, o.a, o.b, o.off, o.cap);
-            int n = retryCopied(c.go(src, out), src, out, c);
-            if (n == Sm4Native.ERR_PADDING) throw new BadPaddingException("bad padding");
-            if (n == Sm4Native.ERR_SHORT) throw new ShortBufferException("output too small for the plaintext");
-            if (n < 0) check(n);
-            if (scratch != null && n < scratch.length) out.a = Arrays.copyOf(scratch, n);
-            return n;
-        } finally {
-            if (all != null) Arrays.fill(all, (byte) 0);
-            if (scratch != null && out.a != scratch) Arrays.fill(scratch, (byte) 0);
-        }
-    }
-
-    private int runGcmEncrypt(In in, Out out, boolean fin) throws ShortBufferException {
-        int produce = in.len + (fin ? tagLen : 0);
-        out.need(produce);
-        if (gcmData + in.len > GCM_MAX) throw new IllegalStateException("GCM message too long for one IV");
-        In src = unalias(in, out);
-        Call c = (i, o) -> Sm4Native.gcmEncrypt(rk, gcm, i.a, i.b, i.off, i.len, o.a, o.b, o.off);
-        nat(c.go(src, out), src, out, c);
-        gcmData += in.len;
-        if (fin) {
-            byte[] tag = new byte[GCM_TAG];
-            check(Sm4Native.gcmTag(rk, gcm, tag));
-            copyOut(tag, 0, out, in.len, tagLen);
-        }
-        return produce;
-    }
-
-    private int runGcmDecrypt(In in, Out out, boolean fin)
-            throws ShortBufferException, AEADBadTagException {
-        if (!fin) {
-            hold(in);
-            out.need(0);
-            return 0;
-        }
-        long total = (long) heldLen + in.len;
-        if (total < tagLen) throw new AEADBadTagException("ciphertext shorter than the tag");
-        int n = (int) (total - tagLen);
-        out.need(n);
-        In src;
-        byte[] tag = new byte[tagLen];
-        if (heldLen == 0) {
-            src = new In(in.a, in.b, in.off, n);
-            copyIn(in, n, tag, 0, tagLen);
-        } else {
-            hold(in);
-            src = new In(held, null, 0, n);
-            System.arraycopy(held, n, tag, 0, tagLen);
-        }
-        src = unalias(src, out);
-        Call c = (i, o) -> Sm4Native.gcmDecrypt(rk, gcm, i.a, i.b, i.off, i.len, tag, o.a, o.b, o.off);
-        int status = retryCopied(c.go(src, out), src, out, c);
-        if (status == Sm4Native.ERR_TAG) throw new AEADBadTagException("Tag mismatch");
-        check(status);
-        return n;
-    }
-
-    private void hold(In in) {
-        if (in.len == 0) return;
-        if ((long) heldLen + in.len > Integer.MAX_VALUE - 16) throw new IllegalStateException("message too long");
-        if (heldLen + in.len > held.length) {
-            byte[] bigger = Arrays.copyOf(held, Math.max(heldLen + in.len, Math.min(Integer.MAX_VALUE - 16,
-                    held.length * 2)));
-            Arrays.fill(held, (byte) 0);
-            held = bigger;
-        }
-        copyIn(in, 0, held, heldLen, in.len);
-        heldLen += in.len;
-        gcmData += in.len;
-    }
-
-    private static void copyIn(In in, int from, byte[] dst, int dstOff, int n) {
-        if (n <= 0) return;
-        if (in.a != null) {
-            System.arraycopy(in.a, in.off + from, dst, dstOff, n);
-        } else {
-            ByteBuffer d = in.b.duplicate();
-            d.limit(in.off + from + n).position(in.off + from);
-            d.get(dst, dstOff, n);
-        }
-    }
-
-    private static void copyOut(byte[] src, int srcOff, Out out, int at, int n) {
-        if (n <= 0) return;
-        if (out.a != null) {
-            System.arraycopy(src, srcOff, out.a, out.off + at, n);
-        } else {
-            ByteBuffer d = out.b.duplicate();
-            d.limit(out.off + at + n).position(out.off + at);
-            d.put(src, srcOff, n);
         }
     }
 
@@ -638,25 +326,9 @@ class Sm4CipherSpi extends CipherSpi {
 
     @Override
     protected void engineUpdateAAD(ByteBuffer src) {
-        int n = src.remaining();
-        if (n == 0) return;
-        if (src.isDirect()) {
-            aad(new In(null, src, src.position(), n));
-        } else if (src.hasArray()) {
-            aad(new In(src.array(), null, src.arrayOffset() + src.position(), n));
-        } else {
-            byte[] copy = new byte[n];
-            src.duplicate().get(copy);
-            aad(new In(copy, null, 0, n));
-        }
+        if (src.remaining() == 0) return;
+        aad(bufferIn(src));
         src.position(src.limit());
-    }
-
-    private void aad(In in) {
-        ready();
-        if (mode != Mode.GCM) throw new IllegalStateException("AAD needs GCM");
-        if (gcmData > 0) throw new IllegalStateException("AAD must come before the data");
-        check(Sm4Native.gcmAad(gcm, in.a, in.b, in.off, in.len));
     }
 
     @Override
@@ -715,17 +387,7 @@ class Sm4CipherSpi extends CipherSpi {
 
     private int buffers(ByteBuffer input, ByteBuffer output, boolean fin)
             throws ShortBufferException, IllegalBlockSizeException, BadPaddingException {
-        int len = input.remaining();
-        In in;
-        if (input.isDirect()) {
-            in = new In(null, input, input.position(), len);
-        } else if (input.hasArray()) {
-            in = new In(input.array(), null, input.arrayOffset() + input.position(), len);
-        } else {
-            byte[] copy = new byte[len];
-            input.duplicate().get(copy);
-            in = new In(copy, null, 0, len);
-        }
+        In in = bufferIn(input);
         Out out;
         if (output.isReadOnly()) throw new java.nio.ReadOnlyBufferException();
         if (output.isDirect()) {

@@ -15,23 +15,23 @@ import java.nio.ByteBuffer;
  * buffers are worked on in place; arrays pass through a bounded stack
  * chunk. The output may equal the input or start before it; an output
  * inside the same array further on must be avoided by the caller, and for
- * two direct buffers the method answers {@code -10} with nothing done.
+ * two direct buffers the method answers {@link ZenthalStatus#NATIVE_ERR_OVERLAP}
+ * ({@code -10}) with nothing done.
  *
  * <p>Every method returns 1 on success, {@code -8} for a null where a value is
  * needed, a state array of the wrong length, a range outside its array or
  * buffer, or a block-mode length that is not whole blocks, and writes nothing
- * on failure. {@link #gcmDecrypt} answers {@code -16388} for a tag mismatch,
- * and {@link #decryptPadded} {@code -16387} for bad padding and {@code -16386}
- * for an output too small, with nothing written.
+ * on failure. {@link #gcmDecrypt} answers {@code -16388}
+ * ({@link ZenthalStatus#SM4_ERR_MAC_MISMATCH}) for a tag mismatch, and
+ * {@link #decryptPadded} {@code -16387} ({@link ZenthalStatus#SM4_ERR_BAD_PADDING})
+ * for bad padding and {@code -16386} ({@link ZenthalStatus#SM4_ERR_OUTPUT_TOO_SMALL})
+ * for an output too small, with nothing written. Their names and meanings
+ * live in {@link ZenthalStatus} alone.
  */
 final class Sm4Native {
     static final int ROUND_KEYS = 32;
     static final int CTR_STATE = 33;
     static final int GCM_STATE = 128;
-    static final int ERR_OVERLAP = -10;
-    static final int ERR_SHORT = -16386;
-    static final int ERR_PADDING = -16387;
-    static final int ERR_TAG = -16388;
 
     static {
         LoadNativeZenthal.libraryLocation();
@@ -54,7 +54,8 @@ final class Sm4Native {
      * Decryption's last step with PKCS#7 padding, in CBC ({@code chain} read, not advanced) or ECB
      * ({@code chain} null): deciphers {@code len} bytes (whole blocks, at least one), checks the padding
      * in constant time and writes the plaintext without it when {@code outCap} bytes hold it. Answers
-     * the plaintext's length, or {@link #ERR_PADDING} or {@link #ERR_SHORT} with nothing written.
+     * the plaintext's length, or {@code -16387} (bad padding) or {@code -16386} (output too small)
+     * with nothing written.
      */
     static native int decryptPadded(int[] rk, byte[] chain, byte[] in, ByteBuffer inBuf, int inOff, int len,
             byte[] out, ByteBuffer outBuf, int outOff, int outCap);

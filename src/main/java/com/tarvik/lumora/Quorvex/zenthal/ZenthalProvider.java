@@ -5,6 +5,9 @@ import java.security.NoSuchAlgorithmException;
 import java.security.Provider;
 import java.util.List;
 import java.util.Map;
+import java.util.function.Supplier;
+
+import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
 
 /**
  * A security provider named {@value #NAME} with these services:
@@ -89,56 +92,61 @@ public final class ZenthalProvider extends Provider {
     private static final String SM3_OID = "1.2.156.10197.1.401";
     private static final String SM4_OID = "1.2.156.10197.1.104";
 
-    /** Creates the provider; the native library is not touched until a service is requested. */
+    /**
+     * Creates the provider; the native library is not touched until a service
+     * is requested. Its {@link #getVersionStr() version string} is the
+     * library's version (the jar's), or "dev" for classes that do not come
+     * from the packed jar.
+     */
     public ZenthalProvider() {
         super(NAME, BuildInfo.version(),
                 "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor, "
                         + "Cipher SM4 in ECB, CBC, CTR and GCM)");
         putService(new Service(this, "SecureRandom", RDRAND, RdrandSecureRandomSpi.class.getName(), null,
                 Map.of("ThreadSafe", "true")));
-        putService(new Native(this, "MessageDigest", SM3, Sm3MessageDigestSpi.class.getName(),
-                List.of(SM3_OID, "OID." + SM3_OID)));
-        putService(new Native(this, "Mac", HMAC_SM3, HmacSm3Spi.class.getName(), null));
+        put("MessageDigest", SM3, oids(SM3_OID), null, Sm3MessageDigestSpi.class, Sm3MessageDigestSpi::new);
+        put("Mac", HMAC_SM3, null, null, HmacSm3Spi.class, HmacSm3Spi::new);
         putCiphers();
-        putService(new Native(this, "KeyGenerator", SM4, Sm4KeyGeneratorSpi.class.getName(),
-                List.of(SM4_OID, "OID." + SM4_OID)));
-        putService(new Native(this, "AlgorithmParameters", SM4, Sm4ParametersSpi.Iv.class.getName(),
-                List.of(SM4_OID, "OID." + SM4_OID)));
-        putService(new Native(this, "AlgorithmParameters", "GCM", Sm4ParametersSpi.Gcm.class.getName(),
-                List.of("SM4GCM", "SM4-GCM", SM4_OID + ".8", "OID." + SM4_OID + ".8")));
+        put("KeyGenerator", SM4, oids(SM4_OID), null, Sm4KeyGeneratorSpi.class, Sm4KeyGeneratorSpi::new);
+        put("AlgorithmParameters", SM4, oids(SM4_OID), null, Sm4ParametersSpi.Iv.class, Sm4ParametersSpi.Iv::new);
+        put("AlgorithmParameters", "GCM", List.of("SM4GCM", "SM4-GCM", SM4_OID + ".8", "OID." + SM4_OID + ".8"), null,
+                Sm4ParametersSpi.Gcm.class, Sm4ParametersSpi.Gcm::new);
     }
 
-    // Each transformation is registered by its full name, so that
-    // Cipher.getInstance finds it without setMode/setPadding; "SM4" alone is
-    // ECB with PKCS5Padding, as the JDK's "AES" is. The mode OIDs of GM/T 0006
+    // Each transformation is registered by its full name and made by the
+    // class of its mode's family, so that Cipher.getInstance finds it without
+    // setMode/setPadding; "SM4" alone is ECB with PKCS5Padding, as the JDK's
+    // "AES" is. The mode OIDs of GM/T 0006
     // name the NoPadding forms, as the JDK's AES OIDs do.
     private void putCiphers() {
-        String cbc = SM4_OID + ".2";
-        String ecb = SM4_OID + ".1";
-        String ctr = SM4_OID + ".7";
-        String gcm = SM4_OID + ".8";
-        putCipher("SM4", List.of(SM4_OID, "OID." + SM4_OID));
-        putCipher("SM4/ECB/NoPadding", List.of(ecb, "OID." + ecb));
-        putCipher("SM4/ECB/PKCS5Padding", List.of("SM4/ECB/PKCS7Padding"));
-        putCipher("SM4/CBC/NoPadding", List.of(cbc, "OID." + cbc));
-        putCipher("SM4/CBC/PKCS5Padding", List.of("SM4/CBC/PKCS7Padding"));
-        putCipher("SM4/CTR/NoPadding", List.of(ctr, "OID." + ctr));
-        putCipher("SM4/GCM/NoPadding", List.of(gcm, "OID." + gcm));
+        Map<String, String> raw = Map.of("SupportedKeyFormats", "RAW");
+        put("Cipher", "SM4", oids(SM4_OID), Map.of("SupportedModes", "ECB|CBC|CTR|GCM",
+                "SupportedPaddings", "NOPADDING|PKCS5PADDING|PKCS7PADDING", "SupportedKeyFormats", "RAW"),
+                Sm4AnyModeCipherSpi.class, Sm4AnyModeCipherSpi::new);
+        put("Cipher", "SM4/ECB/NoPadding", oids(SM4_OID + ".1"), raw,
+                Sm4BlockCipherSpi.class, () -> new Sm4BlockCipherSpi(Mode.ECB, false));
+        put("Cipher", "SM4/ECB/PKCS5Padding", List.of("SM4/ECB/PKCS7Padding"), raw,
+                Sm4BlockCipherSpi.class, () -> new Sm4BlockCipherSpi(Mode.ECB, true));
+        put("Cipher", "SM4/CBC/NoPadding", oids(SM4_OID + ".2"), raw,
+                Sm4BlockCipherSpi.class, () -> new Sm4BlockCipherSpi(Mode.CBC, false));
+        put("Cipher", "SM4/CBC/PKCS5Padding", List.of("SM4/CBC/PKCS7Padding"), raw,
+                Sm4BlockCipherSpi.class, () -> new Sm4BlockCipherSpi(Mode.CBC, true));
+        put("Cipher", "SM4/CTR/NoPadding", oids(SM4_OID + ".7"), raw, Sm4CtrCipherSpi.class, Sm4CtrCipherSpi::new);
+        put("Cipher", "SM4/GCM/NoPadding", oids(SM4_OID + ".8"), raw, Sm4GcmCipherSpi.class, Sm4GcmCipherSpi::new);
     }
 
-    private void putCipher(String transformation, List<String> aliases) {
-        putService(new Native(this, "Cipher", transformation, Sm4CipherSpi.class.getName(), aliases,
-                transformation.equals("SM4")
-                        ? Map.of("SupportedModes", "ECB|CBC|CTR|GCM", "SupportedPaddings", "NOPADDING|PKCS5PADDING|PKCS7PADDING",
-                                "SupportedKeyFormats", "RAW")
-                        : Map.of("SupportedKeyFormats", "RAW")));
+    /** An OID as an alias, bare and with the "OID." prefix. */
+    private static List<String> oids(String oid) {
+        return List.of(oid, "OID." + oid);
     }
 
-    private static Sm4CipherSpi cipher(String transformation) throws NoSuchAlgorithmException {
-        if (transformation.equals("SM4")) return new Sm4CipherSpi();
-        String[] parts = transformation.split("/");
-        if (parts.length != 3) throw new NoSuchAlgorithmException(transformation);
-        return new Sm4CipherSpi(Sm4CipherSpi.Mode.valueOf(parts[1]), parts[2].equals("PKCS5Padding"));
+    /**
+     * Registers the service {@code type.algorithm}, whose implementation
+     * {@code make} constructs; {@code aliases} and {@code attributes} may be null.
+     */
+    private <T> void put(String type, String algorithm, List<String> aliases, Map<String, String> attributes,
+            Class<T> implementation, Supplier<T> make) {
+        putService(new Native(this, type, algorithm, implementation.getName(), aliases, attributes, make));
     }
 
     /**
@@ -146,13 +154,12 @@ public final class ZenthalProvider extends Provider {
      * directly, without reflection.
      */
     private static final class Native extends Service {
-        Native(Provider provider, String type, String algorithm, String className, List<String> aliases) {
-            this(provider, type, algorithm, className, aliases, null);
-        }
+        private final Supplier<?> make;
 
         Native(Provider provider, String type, String algorithm, String className, List<String> aliases,
-                Map<String, String> attributes) {
+                Map<String, String> attributes, Supplier<?> make) {
             super(provider, type, algorithm, className, aliases, attributes);
+            this.make = make;
         }
 
         @Override
@@ -161,20 +168,7 @@ public final class ZenthalProvider extends Provider {
                 throw new InvalidParameterException(getAlgorithm() + " takes no parameter");
             }
             try {
-                switch (getType()) {
-                    case "MessageDigest":
-                        return new Sm3MessageDigestSpi();
-                    case "Mac":
-                        return new HmacSm3Spi();
-                    case "KeyGenerator":
-                        return new Sm4KeyGeneratorSpi();
-                    case "AlgorithmParameters":
-                        return getAlgorithm().equals("GCM") ? new Sm4ParametersSpi.Gcm() : new Sm4ParametersSpi.Iv();
-                    case "Cipher":
-                        return cipher(getAlgorithm());
-                    default:
-                        throw new NoSuchAlgorithmException(getType() + "." + getAlgorithm());
-                }
+                return make.get();
             } catch (LinkageError e) {
                 throw new NoSuchAlgorithmException("cannot load the native library for " + getAlgorithm(), e);
             }

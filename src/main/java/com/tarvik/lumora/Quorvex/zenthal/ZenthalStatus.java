@@ -50,6 +50,13 @@ public enum ZenthalStatus {
     /** Opening: the MAC recomputed over the plaintext differs from the envelope's. */
     SM4_ERR_MAC_MISMATCH(-16388, "the MAC does not match");
 
+    /**
+     * The SM4 bridge's answer when a direct output buffer overlaps its input
+     * ahead of it: the Cipher then copies the input and calls again, so the
+     * code never reaches a caller and is no status of this enum.
+     */
+    static final int NATIVE_ERR_OVERLAP = -10;
+
     private final int code;
     private final String meaning;
 

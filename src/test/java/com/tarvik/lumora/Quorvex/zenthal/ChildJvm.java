@@ -19,7 +19,7 @@ import org.bouncycastle.crypto.digests.SM3Digest;
  * and collects everything it printed, so that a test can see the VM's own JNI
  * complaints as well as the child's results.
  */
-final class ChildJvm {
+public final class ChildJvm {
 
     record Result(int exitCode, String output) {
         boolean jniComplaint() {
@@ -77,7 +77,7 @@ final class ChildJvm {
      * itself where the kernel has no binfmt handler for it, so its children
      * go through the same emulator: "qemu-aarch64 -L /".
      */
-    static List<String> javaCommand(String java) {
+    public static List<String> javaCommand(String java) {
         List<String> command = new ArrayList<>(launcher());
         command.add(java);
         return command;

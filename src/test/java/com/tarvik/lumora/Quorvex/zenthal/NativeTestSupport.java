@@ -16,9 +16,10 @@ import org.bouncycastle.crypto.params.ParametersWithIV;
 
 /**
  * Bouncy Castle versions of what the native methods compute, and the array
- * helpers the native tests share. Nothing here calls the library.
+ * helpers the native tests share. Nothing here calls the library. What the
+ * tool's tests use is public, as they live in the tool's package.
  */
-final class NativeTestSupport {
+public final class NativeTestSupport {
     static final int OK = 1;
     static final int ERR_HASH_LENGTH = -6;
     static final int ERR_KEY_IV_LENGTH = -7;
@@ -35,7 +36,7 @@ final class NativeTestSupport {
 
     private NativeTestSupport() {}
 
-    static byte[] random(Random rnd, int length) {
+    public static byte[] random(Random rnd, int length) {
         byte[] b = new byte[length];
         rnd.nextBytes(b);
         return b;
@@ -47,11 +48,11 @@ final class NativeTestSupport {
         return b;
     }
 
-    static byte[] hex(String s) {
+    public static byte[] hex(String s) {
         return HexFormat.of().parseHex(s);
     }
 
-    static String hex(byte[] b) {
+    public static String hex(byte[] b) {
         return HexFormat.of().formatHex(b);
     }
 
@@ -61,7 +62,7 @@ final class NativeTestSupport {
         return r;
     }
 
-    static byte[] sm3(byte[] data, int len) {
+    public static byte[] sm3(byte[] data, int len) {
         SM3Digest d = new SM3Digest();
         d.update(data, 0, len);
         byte[] out = new byte[32];
@@ -70,7 +71,7 @@ final class NativeTestSupport {
     }
 
     /** SM3(Z || ct) for ct = 1, 2, ... as 4 big-endian bytes, concatenated and cut to keyLen. */
-    static byte[] kdf(byte[] z, int zLen, int keyLen) {
+    public static byte[] kdf(byte[] z, int zLen, int keyLen) {
         byte[] out = new byte[keyLen];
         byte[] block = new byte[32];
         SM3Digest d = new SM3Digest();
@@ -110,7 +111,7 @@ final class NativeTestSupport {
     }
 
     /** The envelope: ciphertext || MAC of the plaintext, both from the same IV. */
-    static byte[] seal(byte[] key, byte[] macKey, byte[] iv, byte[] plain) {
+    public static byte[] seal(byte[] key, byte[] macKey, byte[] iv, byte[] plain) {
         return concat(cbcEncrypt(key, iv, plain), cbcMac(macKey, iv, plain));
     }
 

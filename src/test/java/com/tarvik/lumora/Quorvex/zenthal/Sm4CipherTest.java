@@ -11,8 +11,11 @@ import java.security.AlgorithmParameters;
 import java.security.InvalidAlgorithmParameterException;
 import java.security.Key;
 import java.security.Provider;
+import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HexFormat;
+import java.util.List;
+import java.util.Map;
 import java.util.Random;
 
 import javax.crypto.AEADBadTagException;
@@ -20,6 +23,7 @@ import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.IllegalBlockSizeException;
 import javax.crypto.KeyGenerator;
+import javax.crypto.NoSuchPaddingException;
 import javax.crypto.SecretKey;
 import javax.crypto.ShortBufferException;
 import javax.crypto.spec.GCMParameterSpec;
@@ -148,6 +152,55 @@ class Sm4CipherTest {
                 if (t.contains("GCM")) ours.updateAAD(aad);
                 assertArrayEquals(plain, ours.doFinal(expected), t + " decryption again");
             }
+        }
+    }
+
+    /**
+     * Every name a newly built provider gives a Cipher, aliases and OIDs
+     * included, against Bouncy Castle's transformation of that name: a name
+     * registered with a typo, or mapped to the wrong mode or padding, fails
+     * here even where no other test asks for it. A mode the bare "SM4" is
+     * given must refuse a padding it cannot do.
+     */
+    @Test
+    void everyRegisteredNameServesItsTransformation() throws Exception {
+        Provider provider = new ZenthalProvider();
+        // GM/T 0006: the SM4 OID and its modes.
+        Map<String, String> oids = Map.of(
+                "1.2.156.10197.1.104", "SM4/ECB/PKCS5Padding",
+                "1.2.156.10197.1.104.1", "SM4/ECB/NoPadding",
+                "1.2.156.10197.1.104.2", "SM4/CBC/NoPadding",
+                "1.2.156.10197.1.104.7", "SM4/CTR/NoPadding",
+                "1.2.156.10197.1.104.8", "SM4/GCM/NoPadding");
+        List<String> names = new ArrayList<>();
+        for (Object k : provider.keySet()) {
+            String key = (String) k;
+            if (key.startsWith("Cipher.") && !key.contains(" ")) names.add(key.substring("Cipher.".length()));
+            if (key.startsWith("Alg.Alias.Cipher.")) names.add(key.substring("Alg.Alias.Cipher.".length()));
+        }
+        assertEquals(19, names.size(), names.toString());
+        Random r = new Random(29);
+        for (String name : names) {
+            String bare = name.startsWith("OID.") ? name.substring(4) : name;
+            String t = name.equals("SM4") ? "SM4/ECB/PKCS5Padding" : bare.startsWith("SM4/") ? bare : oids.get(bare);
+            assertNotNull(t, "no transformation known for " + name);
+            Cipher ours = Cipher.getInstance(name, provider);
+            assertEquals(provider, ours.getProvider());
+            Cipher theirs = Cipher.getInstance(t, BC);
+            byte[] k = new byte[16];
+            r.nextBytes(k);
+            var p = params(t, r);
+            byte[] plain = new byte[t.contains("CBC/NoPadding") || t.contains("ECB/NoPadding") ? 48 : 37];
+            r.nextBytes(plain);
+            ours.init(Cipher.ENCRYPT_MODE, key(k), p);
+            theirs.init(Cipher.ENCRYPT_MODE, key(k), p);
+            byte[] expected = theirs.doFinal(plain);
+            assertArrayEquals(expected, ours.doFinal(plain), name + " as " + t);
+            ours.init(Cipher.DECRYPT_MODE, key(k), p);
+            assertArrayEquals(plain, ours.doFinal(expected), name + " decryption");
+        }
+        for (String t : new String[] {"SM4/CTR/PKCS5Padding", "SM4/GCM/PKCS5Padding", "SM4/CTR/PKCS7Padding"}) {
+            assertThrows(NoSuchPaddingException.class, () -> Cipher.getInstance(t, provider), t);
         }
     }
 

@@ -1,4 +1,4 @@
-package com.tarvik.lumora.Quorvex.zenthal;
+package com.tarvik.lumora.Quorvex.zenthal.cli;
 
 import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.hex;
 import static com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport.kdf;
@@ -25,6 +25,11 @@ import java.util.Random;
 import java.util.Set;
 import java.util.jar.JarFile;
 
+import com.tarvik.lumora.Quorvex.zenthal.ChildJvm;
+import com.tarvik.lumora.Quorvex.zenthal.HardwareRandom;
+import com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal;
+import com.tarvik.lumora.Quorvex.zenthal.NativeTestSupport;
+import com.tarvik.lumora.Quorvex.zenthal.Sm3;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.api.io.TempDir;
