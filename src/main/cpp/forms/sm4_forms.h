@@ -32,8 +32,9 @@ struct Sm4Lanes {
     uint32_t a[32];
     uint32_t b[32];
     // The keys of v in whatever form a form's `pair` wants them, made by
-    // its `prepare` when the record is built.
-    alignas(16) uint8_t prepared[32][16];
+    // its `prepare` when the record is built: a row of up to 32 bytes per
+    // round, and one more.
+    alignas(32) uint8_t prepared[33][32];
 };
 
 struct Sm4Form {

@@ -61,6 +61,17 @@ alignas(16) inline constexpr uint8_t SM4_AESNI_F3_LO[16] = {
 alignas(16) inline constexpr uint8_t SM4_AESNI_F3_HI[16] = {
     0x00, 0x5F, 0x95, 0xCA, 0x72, 0x2D, 0xE7, 0xB8, 0x71, 0x2E, 0xE4, 0xBB, 0x03, 0x5C, 0x96, 0xC9};
 
+// GFNI for serial chains: state words held per byte as D·x, D =
+// SM4_GFNI_D (gf2p8affineqb, constant 0), back with SM4_GFNI_DINV; round
+// keys as D·rk ^ SM4_GFNI_PRE_C. A round is y = D(X1) ^ D(X2) ^ D(X3) ^
+// rk', D(X4) = D(X0) ^ XOR over j of rotl_8j(gf2p8affineinvqb(y,
+// SM4_GFNI_P[j], j == 0 ? SM4_GFNI_P0_C : 0)).
+inline constexpr uint64_t SM4_GFNI_D = 0x4C287DB91A22505D;
+inline constexpr uint64_t SM4_GFNI_DINV = 0xB3A4F5863284728B;
+inline constexpr uint64_t SM4_GFNI_P[4] = {0x040DB891E9A481B7, 0x2C020425162040AD,
+                                           0x2C020425162040AD, 0x280FBCB4FF84C11A};
+inline constexpr uint8_t SM4_GFNI_P0_C = 0x63;
+
 }  // namespace zenthal
 
 #endif

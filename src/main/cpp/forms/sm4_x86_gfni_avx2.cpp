@@ -10,9 +10,11 @@
 #include "forms/sm4_x86_gfni_sbox.inc"
 
 #include "forms/sm4_x86_rounds.inc"
+#include "forms/sm4_x86_gfni_serial.inc"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", set_key, crypt_blocks<__m256i>, crypt_pair, nullptr};
+extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", set_key, gfni_blocks<__m256i>, gfni_pair,
+                                           gfni_prepare};
 }
 
 #endif

@@ -44,10 +44,11 @@ inline __m512i ternlog_xor3(__m512i a, __m512i b, __m512i c) {
 }  // namespace
 
 #include "forms/sm4_x86_rounds.inc"
+#include "forms/sm4_x86_gfni_serial.inc"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, crypt_blocks<__m512i>, crypt_pair,
-                                             nullptr};
+extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512", set_key, gfni_blocks<__m512i>, gfni_pair,
+                                             gfni_prepare};
 }
 
 #endif
