@@ -16,10 +16,6 @@ namespace {
 
 constexpr std::size_t kBatch = kBatchBlocks * 16;
 
-void xor_bytes(uint8_t *out, const uint8_t *a, const uint8_t *b, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(a[i] ^ b[i]);
-}
-
 void increment(uint8_t ctr[16], bool wide) {
     // Carries ripple through every byte (no early exit): the counter is not
     // secret, but the loop stays the same length whatever its value.

@@ -32,6 +32,7 @@
 #include "forms/sm4_forms.h"
 #include "forms/sm4_table.h"
 #include "sm4.h"
+#include "util/byteorder.h"
 #include "util/ct.h"
 #include "util/wipe.h"
 
@@ -48,10 +49,7 @@ using zenthal::secure_wipe;
 using zenthal::sm4_lanes;
 using zenthal::Sm4Form;
 using zenthal::Sm4Lanes;
-
-static inline void xor16(uint8_t *dst, const uint8_t *a, const uint8_t *b) {
-    for (int j = 0; j < 16; ++j) dst[j] = static_cast<uint8_t>(a[j] ^ b[j]);
-}
+using zenthal::xor_block;
 
 // What the deciphered last block of a CBC ciphertext of `len` bytes decides,
 // read without a branch on its bytes.
@@ -120,8 +118,8 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     memcpy(mac, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
         const uint8_t *p = in + (size_t)16 * i;
-        xor16(chain, chain, p);
-        xor16(mac, mac, p);
+        xor_block(chain, chain, p);
+        xor_block(mac, mac, p);
         f.pair(&lanes, chain, mac);
         memcpy(out + (size_t)16 * i, chain, 16);
     }
@@ -136,8 +134,8 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     memset(work + r, (int)(16 - r), 16 - r);
     last[r] = 0x80;
     memset(last + r + 1, 0, 15 - r);
-    xor16(chain, chain, work);
-    xor16(mac, mac, last);
+    xor_block(chain, chain, work);
+    xor_block(mac, mac, last);
     f.pair(&lanes, chain, mac);
     memcpy(out + (size_t)16 * n, chain, 16);
     memcpy(out + (size_t)16 * n + 16, mac, 16);
@@ -179,18 +177,18 @@ static int32_t open_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     memcpy(p, in, 16);
     memset(spare, 0, 16);
     f.pair(&lanes, p, spare);
-    xor16(p, p, iv);
+    xor_block(p, p, iv);
     for (uint32_t i = 1; i < n; ++i) {
         memcpy(out + (size_t)16 * (i - 1), p, 16);
         memcpy(d, in + (size_t)16 * i, 16);
-        xor16(mac, mac, p);
+        xor_block(mac, mac, p);
         f.pair(&lanes, d, mac);
-        xor16(p, d, in + (size_t)16 * (i - 1));
+        xor_block(p, d, in + (size_t)16 * (i - 1));
     }
     // p, the last plaintext block, stays here until the verdict.
     const Verdict v = judge_last(p, ct_len, cap);
     mac_last(last, p, v.data);
-    xor16(mac, mac, last);
+    xor_block(mac, mac, last);
     f.pair(&lanes, spare, mac);
     const uint32_t mac_ok = ct_equal(mac, in + ct_len, 16);
     const uint32_t ok = v.good & v.fits;
@@ -243,7 +241,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         sm4_lanes(f, &lanes, &rk, false, &rk, false);
         memcpy(chain, iv, 16);
         for (uint32_t i = 0; i < n; ++i) {
-            xor16(chain, chain, in + (size_t)16 * i);
+            xor_block(chain, chain, in + (size_t)16 * i);
             f.pair(&lanes, chain, chain);
             memcpy(out + (size_t)16 * i, chain, 16);
         }
@@ -254,7 +252,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
             work[j] = tail[j];
         }
         memset(work + r, (int)(16 - r), 16 - r);
-        xor16(chain, chain, work);
+        xor_block(chain, chain, work);
         f.pair(&lanes, chain, chain);
         memcpy(out + (size_t)16 * n, chain, 16);
         *outlen = (uint32_t)need;
@@ -282,9 +280,9 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         const uint32_t run = n - 1 - i < kCbcRun ? n - 1 - i : kCbcRun;
         uint8_t *const o = out + (size_t)16 * i;
         f.blocks(rk.rk, in + (size_t)16 * i, o, run, true);
-        xor16(o, o, prev);
+        xor_block(o, o, prev);
         for (uint32_t j = 1; j < run; ++j) {
-            xor16(o + (size_t)16 * j, o + (size_t)16 * j, in + (size_t)16 * (i + j - 1));
+            xor_block(o + (size_t)16 * j, o + (size_t)16 * j, in + (size_t)16 * (i + j - 1));
         }
         prev = in + (size_t)16 * (i + run - 1);
         i += run;
@@ -292,7 +290,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
     // Last block: stays in `work` until the verdict, which is reached
     // without a branch on its bytes.
     f.blocks(rk.rk, in + (size_t)16 * (n - 1), work, 1, true);
-    xor16(work, work, prev);
+    xor_block(work, work, prev);
     const Verdict v = judge_last(work, len, cap);
     const uint32_t ok = v.good & v.fits;
     const uint32_t before = (n - 1) * 16;
@@ -315,7 +313,7 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
     sm4_lanes(f, &lanes, &rk, false, &rk, false);
     memcpy(chain, iv, 16);
     for (uint32_t i = 0; i < n; ++i) {
-        xor16(chain, chain, in + (size_t)16 * i);
+        xor_block(chain, chain, in + (size_t)16 * i);
         f.pair(&lanes, chain, chain);
     }
     // Final block, always present: data bytes, 0x80, zero bytes.
@@ -325,7 +323,7 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
     }
     work[r] = 0x80;
     memset(work + r + 1, 0, 15 - r);
-    xor16(chain, chain, work);
+    xor_block(chain, chain, work);
     f.pair(&lanes, chain, chain);
     memcpy(mac, chain, 16);
     secure_wipe(&rk, sizeof rk);

@@ -14,10 +14,6 @@
 namespace zenthal {
 namespace {
 
-void xor_bytes(uint8_t *out, const uint8_t *a, const uint8_t *b, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(a[i] ^ b[i]);
-}
-
 // Pads and hashes a pending partial block of AAD once ciphertext starts.
 void close_aad(Sm4GcmState *st) {
     const std::size_t r = static_cast<std::size_t>(st->aad_len % 16);
