@@ -107,4 +107,23 @@ inline bool openssl_cbc(bool encrypt, bool pad, const uint8_t key[16], const uin
 }  // namespace fuzz
 #endif
 
+#ifdef ZENTHAL_TEST_FORMS_H  // only for targets that include test_forms.h first
+namespace fuzz {
+
+// Makes the SM4 form `name` the one the library runs and answers true when
+// the fuzzers' own reading of the processor finds its instructions; false
+// when that reading finds them missing, the one reason to leave a form out.
+// A library that does not offer a form the processor has aborts the run.
+inline bool use_sm4_form(const char *name) {
+    const test_forms::Lookup found = test_forms::find_sm4(name);
+    if (found.found == test_forms::Found::host_lacks) return false;
+    if (found.found != test_forms::Found::runs) std::fprintf(stderr, "%s\n", found.why.c_str());
+    CHECK(found.found == test_forms::Found::runs);
+    zenthal::sm4_use_form(*found.form);
+    return true;
+}
+
+}  // namespace fuzz
+#endif
+
 #endif

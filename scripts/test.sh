@@ -9,9 +9,9 @@
 #      and its SM3 and SM4 tests again as a Cortex-A72 (no SM3/SM4
 #      instructions).
 # Installs what a fresh Debian machine lacks for these (JUnit 5, Bouncy
-# Castle, clang's fuzzer runtime, the aarch64 cross compiler, qemu-user,
-# Debian's arm64 GoogleTest, OpenSSL and JDK, Maven and its plugins) when run
-# as root.
+# Castle, clang's fuzzer runtime, valgrind, SIMDe, the aarch64 cross
+# compiler, qemu-user, Debian's arm64 GoogleTest, OpenSSL and JDK, Maven and
+# its plugins) when run as root.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -22,6 +22,9 @@ ls /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null
 command -v clang++ >/dev/null || need="$need clang"
 command -v openssl >/dev/null || need="$need openssl"
 { command -v valgrind >/dev/null && [ -f /usr/include/valgrind/memcheck.h ]; } || need="$need valgrind"
+# SIMDe's emulation of GFNI and AVX-512, for the tests' second build of the
+# GFNI forms (header-only; never in the library).
+[ -f /usr/include/simde/x86/gfni.h ] || need="$need libsimde-dev"
 command -v aarch64-linux-gnu-g++ >/dev/null || need="$need g++-aarch64-linux-gnu"
 command -v qemu-aarch64 >/dev/null || need="$need qemu-user"
 # The Maven consumer project builds offline from Debian's repository of

@@ -144,9 +144,11 @@ const Sm4Form *sm4_form_named(const char *name) {
 
 bool sm4_use_form(const char *name) {
     const Sm4Form *f = sm4_form_named(name);
-    if (f != nullptr) g_form.store(f, std::memory_order_relaxed);
+    if (f != nullptr) sm4_use_form(*f);
     return f != nullptr;
 }
+
+void sm4_use_form(const Sm4Form &f) { g_form.store(&f, std::memory_order_relaxed); }
 
 void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
                bool decb) {

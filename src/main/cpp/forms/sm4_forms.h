@@ -69,6 +69,12 @@ const Sm4Form *sm4_form_named(const char *name);
 // tests, which rerun the whole SM4 suite in each form.
 bool sm4_use_form(const char *name);
 
+// Makes `f` the form every SM4 function runs from now on, offered or not:
+// for the tests, which also run records the library does not hold (a GFNI
+// form's source built again over an emulation of its instructions). The
+// caller answers for the processor having what `f` runs on.
+void sm4_use_form(const Sm4Form &f);
+
 // Every form's name, the ones this processor lacks included, ending in null.
 extern const char *const SM4_FORM_NAMES[];
 

@@ -12,9 +12,16 @@
 #include "forms/sm4_x86_rounds.inc"
 #include "forms/sm4_x86_gfni_serial.inc"
 
+// The tests build this source a second time over an emulation of GFNI
+// (ZENTHAL_X86_EMULATED), linked beside the real form: that record has a
+// name and symbol of its own.
 namespace zenthal {
-extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2", set_key, gfni_blocks<__m256i>, gfni_pair,
-                                           gfni_prepare};
+#if defined(ZENTHAL_X86_EMULATED)
+extern const Sm4Form SM4_FORM_GFNI_AVX2_EMULATED = {"gfni-avx2-emulated",
+#else
+extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2",
+#endif
+                                           set_key, gfni_blocks<__m256i>, gfni_pair, gfni_prepare};
 }
 
 #endif

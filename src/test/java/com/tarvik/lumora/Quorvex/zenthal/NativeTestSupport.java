@@ -8,6 +8,7 @@ import org.bouncycastle.crypto.BufferedBlockCipher;
 import org.bouncycastle.crypto.InvalidCipherTextException;
 import org.bouncycastle.crypto.digests.SM3Digest;
 import org.bouncycastle.crypto.engines.SM4Engine;
+import org.bouncycastle.crypto.macs.HMac;
 import org.bouncycastle.crypto.modes.CBCBlockCipher;
 import org.bouncycastle.crypto.paddings.PKCS7Padding;
 import org.bouncycastle.crypto.paddings.PaddedBufferedBlockCipher;
@@ -67,6 +68,16 @@ public final class NativeTestSupport {
         d.update(data, 0, len);
         byte[] out = new byte[32];
         d.doFinal(out, 0);
+        return out;
+    }
+
+    /** HMAC-SM3 of the whole of {@code data}, keys of any length. */
+    public static byte[] hmacSm3(byte[] key, byte[] data) {
+        HMac h = new HMac(new SM3Digest());
+        h.init(new KeyParameter(key));
+        h.update(data, 0, data.length);
+        byte[] out = new byte[32];
+        h.doFinal(out, 0);
         return out;
     }
 
