@@ -25,8 +25,11 @@ void close_aad(Sm4GcmState *st) {
 }
 
 // Hashes len bytes into the accumulator, `r` of them already waiting in
-// st->part: top up the partial block, take whole blocks, keep the tail.
+// st->part: top up the partial block, take whole blocks, keep the tail. No
+// bytes may come with no address (an empty direct buffer), so nothing is
+// copied or offset from `in` when len is 0.
 void absorb(Sm4GcmState *st, std::size_t r, const uint8_t *in, std::size_t len) {
+    if (len == 0) return;
     if (r != 0) {
         std::size_t n = 16 - r;
         if (n > len) n = len;
