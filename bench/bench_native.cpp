@@ -605,7 +605,7 @@ std::string table(const TableReporter &rep) {
                   << fmt("%.0f", r * bound) << " | " << fmt("%.0f", bound) << " | " << fmt("%.2f", r)
                   << " | ≤ 1.10 | " << (r <= 1.10 ? "yes" : "**no**") << " |\n";
             }
-            o << "\nThe first row takes the clock of the addition chain for the hash as well; the "
+            o << "\nThe first row takes the clock of the multiplication chain for the hash as well; the "
                  "second compares the hash with the chains in slices a few milliseconds apart, at "
                  "the same clock, and is the one judged.\n\n";
             auto os = rep.rate.find("hash_1m/openssl");
