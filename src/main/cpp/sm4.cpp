@@ -14,6 +14,7 @@
 #include "forms/sm4_forms.h"
 #include "forms/sm4_table.h"
 #include "sm4_blocks.h"
+#include "util/byteorder.h"
 #include "util/cpu.h"
 #include "util/wipe.h"
 
@@ -116,7 +117,7 @@ void sm4_expand_key(const uint8_t key[16], SM4_round_keys *rk, uint32_t (*tau)(u
     secure_wipe(k, sizeof k);
 }
 
-extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair, nullptr};
+extern const Sm4Form SM4_FORM_TABLE = {"table", table_set_key, table_blocks, table_pair, nullptr, nullptr};
 
 const char *const SM4_FORM_NAMES[] = {"gfni-avx512", "gfni-avx2", "vaes-avx2", "aesni-avx2",
                                       "sm4e",        "neon",      "table",     nullptr};
@@ -162,6 +163,21 @@ void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool d
         out->v[i][3] = b;
     }
     if (f.prepare != nullptr) f.prepare(out);
+}
+
+void sm4_chain(const Sm4Form &f, const Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16], const uint8_t *in,
+               uint8_t *out, std::size_t n) {
+    if (f.chain != nullptr) {
+        f.chain(lanes, a, b, in, out, n);
+        return;
+    }
+    uint8_t *const second = b != nullptr ? b : a;
+    for (std::size_t i = 0; i < n; ++i) {
+        xor_block(a, a, in + 16 * i);
+        if (b != nullptr) xor_block(b, b, in + 16 * i);
+        f.pair(lanes, a, second);
+        if (out != nullptr) std::memcpy(out + 16 * i, a, 16);
+    }
 }
 
 void sm4_crypt_blocks(const SM4_round_keys *rk, const uint8_t *in, uint8_t *out, std::size_t nblocks,

@@ -79,11 +79,7 @@ void sm4_cbc(const SM4_round_keys *rk, bool decrypt, uint8_t chain[16], const ui
         const Sm4Form &f = sm4_form();
         Sm4Lanes lanes;
         sm4_lanes(f, &lanes, rk, false, rk, false);
-        for (std::size_t i = 0; i < nblocks; ++i) {
-            xor_bytes(chain, in + 16 * i, chain, 16);
-            f.pair(&lanes, chain, chain);
-            std::memcpy(out + 16 * i, chain, 16);
-        }
+        sm4_chain(f, &lanes, chain, nullptr, in, out, nblocks);
         secure_wipe(&lanes, sizeof lanes);
         return;
     }

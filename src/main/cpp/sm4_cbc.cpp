@@ -116,13 +116,7 @@ static int32_t seal_envelope(const Sm4Form &f, const uint8_t key[16], const uint
     sm4_lanes(f, &lanes, &rk, false, &mk, false);
     memcpy(chain, iv, 16);
     memcpy(mac, iv, 16);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint8_t *p = in + (size_t)16 * i;
-        xor_block(chain, chain, p);
-        xor_block(mac, mac, p);
-        f.pair(&lanes, chain, mac);
-        memcpy(out + (size_t)16 * i, chain, 16);
-    }
+    sm4_chain(f, &lanes, chain, mac, in, out, n);
     // Last blocks, always present: the tail, then the PKCS#7 pad bytes for
     // CBC and 0x80 and zeros for the MAC. A byte loop, since `in` may be
     // null when len is 0.
@@ -240,11 +234,7 @@ int32_t sm4_cbc(const Sm4Form &f, int32_t flag, const uint8_t key[16], const uin
         f.set_key(key, &rk);
         sm4_lanes(f, &lanes, &rk, false, &rk, false);
         memcpy(chain, iv, 16);
-        for (uint32_t i = 0; i < n; ++i) {
-            xor_block(chain, chain, in + (size_t)16 * i);
-            f.pair(&lanes, chain, chain);
-            memcpy(out + (size_t)16 * i, chain, 16);
-        }
+        sm4_chain(f, &lanes, chain, nullptr, in, out, n);
         // Last block, always present: the tail, then the pad bytes. A byte
         // loop, since `in` may be null when len is 0.
         const uint8_t *const tail = in + (size_t)16 * n;
@@ -312,10 +302,7 @@ int32_t sm4_mac(const Sm4Form &f, const uint8_t key[16], const uint8_t iv[16], c
     f.set_key(key, &rk);
     sm4_lanes(f, &lanes, &rk, false, &rk, false);
     memcpy(chain, iv, 16);
-    for (uint32_t i = 0; i < n; ++i) {
-        xor_block(chain, chain, in + (size_t)16 * i);
-        f.pair(&lanes, chain, chain);
-    }
+    sm4_chain(f, &lanes, chain, nullptr, in, nullptr, n);
     // Final block, always present: data bytes, 0x80, zero bytes.
     const uint8_t *const tail = in + (size_t)16 * n;
     for (uint32_t j = 0; j < r; ++j) {

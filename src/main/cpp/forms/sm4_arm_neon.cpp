@@ -119,7 +119,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) { zenthal::sm4_expand_k
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_NEON = {"neon", schedule, blocks, pair, nullptr};
+extern const Sm4Form SM4_FORM_NEON = {"neon", schedule, blocks, pair, nullptr, nullptr};
 }
 
 #endif

@@ -89,7 +89,7 @@ void schedule(const uint8_t key[16], SM4_round_keys *rk) {
 }  // namespace
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_SM4E = {"sm4e", schedule, blocks, pair, nullptr};
+extern const Sm4Form SM4_FORM_SM4E = {"sm4e", schedule, blocks, pair, nullptr, nullptr};
 }
 
 #endif

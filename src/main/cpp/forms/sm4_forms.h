@@ -50,12 +50,24 @@ struct Sm4Form {
     void (*pair)(const Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16]);
     // Fills lanes->prepared; null for a form that needs nothing there.
     void (*prepare)(Sm4Lanes *lanes);
+    // `n` blocks of a CBC chain under lane a of `lanes`: a = E(a ^ in_i) for
+    // each block, stored to out_i when `out` is not null (out may equal in or
+    // lie before it); and, when `b` is not null, a second chain under lane b
+    // over the same input, b = E(b ^ in_i) (sealing's MAC). Null for a form
+    // whose chains step through `pair`; call it through sm4_chain.
+    void (*chain)(const Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16], const uint8_t *in, uint8_t *out,
+                  std::size_t n);
 };
 
 // Builds the lane record for form `f`: lane a under `ka` (deciphering if
 // `deca`), lane b under `kb` (deciphering if `decb`).
 void sm4_lanes(const Sm4Form &f, Sm4Lanes *out, const SM4_round_keys *ka, bool deca, const SM4_round_keys *kb,
                bool decb);
+
+// `n` blocks of one CBC chain (b null) or two over the same input through
+// form `f`, as the form's `chain` says; through `pair` where it has none.
+void sm4_chain(const Sm4Form &f, const Sm4Lanes *lanes, uint8_t a[16], uint8_t b[16], const uint8_t *in,
+               uint8_t *out, std::size_t n);
 
 // The form chosen for this processor.
 const Sm4Form &sm4_form();

@@ -7,7 +7,7 @@
 #include "forms/sm4_x86_aesni_round.inc"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, fused_blocks, pair, prepare};
+extern const Sm4Form SM4_FORM_AESNI_AVX2 = {"aesni-avx2", set_key, fused_blocks, pair, prepare, nullptr};
 
 void sm4_body_blocks_aesni(const uint32_t rk[32], const uint8_t *in, uint8_t *out, std::size_t n,
                            bool decrypt) {

@@ -21,7 +21,11 @@ extern const Sm4Form SM4_FORM_GFNI_AVX2_EMULATED = {"gfni-avx2-emulated",
 #else
 extern const Sm4Form SM4_FORM_GFNI_AVX2 = {"gfni-avx2",
 #endif
-                                           set_key, gfni_blocks<__m256i>, gfni_pair, gfni_prepare};
-}
+                                                    set_key,
+                                                    gfni_blocks<__m256i>,
+                                                    gfni_pair,
+                                                    gfni_prepare,
+                                                    gfni_chain};
+}  // namespace zenthal
 
 #endif

@@ -55,7 +55,11 @@ extern const Sm4Form SM4_FORM_GFNI_AVX512_EMULATED = {"gfni-avx512-emulated",
 #else
 extern const Sm4Form SM4_FORM_GFNI_AVX512 = {"gfni-avx512",
 #endif
-                                           set_key, gfni_blocks<__m512i>, gfni_pair, gfni_prepare};
-}
+                                                      set_key,
+                                                      gfni_blocks<__m512i>,
+                                                      gfni_pair,
+                                                      gfni_prepare,
+                                                      gfni_chain};
+}  // namespace zenthal
 
 #endif

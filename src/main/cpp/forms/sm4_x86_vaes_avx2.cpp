@@ -8,7 +8,7 @@
 #include "forms/sm4_x86_aesni_round.inc"
 
 namespace zenthal {
-extern const Sm4Form SM4_FORM_VAES_AVX2 = {"vaes-avx2", set_key, fused_blocks, pair, prepare};
+extern const Sm4Form SM4_FORM_VAES_AVX2 = {"vaes-avx2", set_key, fused_blocks, pair, prepare, nullptr};
 }
 
 #endif
