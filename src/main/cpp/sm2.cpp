@@ -67,57 +67,13 @@ void write_public(uint8_t pub[65], const uint64_t x[4], const uint64_t y[4]) {
     sc_to_bytes(pub + 33, y);
 }
 
-// HMAC-SM3 with a 32-byte key, over parts.
-struct Hmac {
-    SM3_context inner;
-    uint8_t outer_pad[64];
-};
-
-void hmac_start(Hmac *h, const uint8_t key[32]) {
-    uint8_t pad[64];
-    for (int i = 0; i < 64; ++i) pad[i] = static_cast<uint8_t>((i < 32 ? key[i] : 0) ^ 0x36);
-    SM3_Init(&h->inner);
-    SM3_Update(&h->inner, pad, 64);
-    for (int i = 0; i < 64; ++i) h->outer_pad[i] = static_cast<uint8_t>(pad[i] ^ 0x36 ^ 0x5c);
-    secure_wipe(pad, sizeof pad);
-}
-
-void hmac_update(Hmac *h, const uint8_t *p, std::size_t n) {
-    while (n > 0) {
-        const uint32_t step = n > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(n);
-        SM3_Update(&h->inner, p, step);
+void sm3_update(SM3_context *c, const uint8_t *p, std::size_t len) {
+    while (len > 0) {
+        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
+        SM3_Update(c, p, step);
         p += step;
-        n -= step;
+        len -= step;
     }
-}
-
-void hmac_finish(Hmac *h, uint8_t out[32]) {
-    uint8_t inner[32];
-    SM3_Final(&h->inner, inner, 32);
-    SM3_Init(&h->inner);
-    SM3_Update(&h->inner, h->outer_pad, 64);
-    SM3_Update(&h->inner, inner, 32);
-    SM3_Final(&h->inner, out, 32);
-    secure_wipe(inner, sizeof inner);
-    secure_wipe(h, sizeof *h);
-}
-
-// key = HMAC(key, v || sep || parts), v = HMAC(key, v).
-void nonce_update(Sm2Nonce *g, uint8_t sep, const uint8_t *d, const uint8_t *e, const uint8_t *entropy,
-                  std::size_t entropy_len) {
-    Hmac h;
-    hmac_start(&h, g->key);
-    hmac_update(&h, g->v, 32);
-    hmac_update(&h, &sep, 1);
-    if (d != nullptr) {
-        hmac_update(&h, d, 32);
-        hmac_update(&h, e, 32);
-        if (entropy_len > 0) hmac_update(&h, entropy, entropy_len);
-    }
-    hmac_finish(&h, g->key);
-    hmac_start(&h, g->key);
-    hmac_update(&h, g->v, 32);
-    hmac_finish(&h, g->v);
 }
 
 void z_hash(const uint8_t pub[65], const uint8_t *id, std::size_t id_len, uint8_t z[32]) {
@@ -135,12 +91,7 @@ void message_digest(const uint8_t z[32], const uint8_t *msg, std::size_t len, ui
     SM3_context c;
     SM3_Init(&c);
     SM3_Update(&c, z, 32);
-    while (len > 0) {
-        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
-        SM3_Update(&c, msg, step);
-        msg += step;
-        len -= step;
-    }
+    sm3_update(&c, msg, len);
     SM3_Final(&c, e, 32);
 }
 
@@ -196,30 +147,42 @@ void sm2_use_form(const Sm2Form &f) { g_form.store(&f, std::memory_order_relaxed
 
 void sm2_nonce_start(Sm2Nonce *g, const uint8_t d[32], const uint8_t e[32], const uint8_t *entropy,
                      std::size_t entropy_len) {
-    std::memset(g->key, 0, 32);
-    std::memset(g->v, 1, 32);
-    nonce_update(g, 0x00, d, e, entropy, entropy_len);
-    nonce_update(g, 0x01, d, e, entropy, entropy_len);
+    uint8_t pad[64];
+    for (int i = 0; i < 64; ++i) pad[i] = static_cast<uint8_t>((i < 32 ? d[i] : 0) ^ 0x36);
+    SM3_Init(&g->inner);
+    SM3_Update(&g->inner, pad, 64);
+    for (int i = 0; i < 64; ++i) pad[i] ^= 0x36 ^ 0x5c;
+    SM3_Init(&g->outer);
+    SM3_Update(&g->outer, pad, 64);
+    secure_wipe(pad, sizeof pad);
+    SM3_Update(&g->inner, e, 32);
+    if (entropy_len > 0) sm3_update(&g->inner, entropy, entropy_len);
+    g->counter = 0;
 }
 
 void sm2_nonce_next(Sm2Nonce *g, uint64_t k[4]) {
-    // 64 bytes, reduced mod n - 1, plus one: [1, n - 1] with a bias of
-    // about 2^-256.
-    uint8_t t[64];
+    // Two blocks HMAC(d, e || entropy || counter), 64 bytes reduced mod n,
+    // a zero (probability about 2^-256) replaced by one: [1, n - 1] with a
+    // bias of about 2^-256.
+    uint8_t t[64], ctr[4];
+    SM3_context c;
     for (int half = 0; half < 2; ++half) {
-        Hmac h;
-        hmac_start(&h, g->key);
-        hmac_update(&h, g->v, 32);
-        hmac_finish(&h, g->v);
-        std::memcpy(t + 32 * half, g->v, 32);
+        const uint32_t i = g->counter++;
+        ctr[0] = static_cast<uint8_t>(i >> 24);
+        ctr[1] = static_cast<uint8_t>(i >> 16);
+        ctr[2] = static_cast<uint8_t>(i >> 8);
+        ctr[3] = static_cast<uint8_t>(i);
+        c = g->inner;
+        SM3_Update(&c, ctr, 4);
+        SM3_Final(&c, t + 32 * half, 32);
+        c = g->outer;
+        SM3_Update(&c, t + 32 * half, 32);
+        SM3_Final(&c, t + 32 * half, 32);
     }
-    const uint64_t n_minus_1[4] = {SM2_N[0] - 1, SM2_N[1], SM2_N[2], SM2_N[3]};
-    const uint64_t one[4] = {1, 0, 0, 0};
-    sc_reduce_bytes(k, t, sizeof t, n_minus_1);
-    sc_add(k, k, one);
+    sc_reduce_wide(k, t);
+    k[0] |= sc_is_zero(k) & 1;
     secure_wipe(t, sizeof t);
-    // A fresh state for the next nonce, should this one be refused.
-    nonce_update(g, 0x00, nullptr, nullptr, nullptr, 0);
+    secure_wipe(&c, sizeof c);
 }
 
 uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64_t dinv[4],

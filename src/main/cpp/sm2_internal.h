@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "forms/sm2_forms.h"
+#include "sm3.h"
 
 namespace zenthal {
 
@@ -27,18 +28,22 @@ void sc_reduce(uint64_t r[4], const uint64_t a[4]);
 // a·b mod n and a^-1 mod n (0 for 0), for a, b < n.
 void sc_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
 void sc_inv(uint64_t r[4], const uint64_t a[4]);
+// The 64 big-endian bytes at `in` modulo n.
+void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]);
 // The `len` big-endian bytes at `in` modulo m, for any m above 2^255.
 void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const uint64_t m[4]);
 
 // All ones when the private key d lies in [1, n - 2].
 uint64_t sm2_private_ok(const uint64_t d[4]);
 
-// The nonce generator: HMAC-SM3 in the manner of a deterministic DSA nonce
-// with added randomness, seeded with d, e and the caller's entropy. Its
-// nonces lie in [1, n - 1].
+// The nonce generator: HMAC-SM3 keyed with d, over e, the caller's entropy
+// and a counter, so it is deterministic in d and e when the entropy fails,
+// and unpredictable without d whatever the entropy. Its nonces lie in
+// [1, n - 1].
 struct Sm2Nonce {
-    uint8_t key[32];
-    uint8_t v[32];
+    SM3_context inner;  // after the key's inner pad, e and the entropy
+    SM3_context outer;  // after the key's outer pad
+    uint32_t counter;
 };
 void sm2_nonce_start(Sm2Nonce *g, const uint8_t d[32], const uint8_t e[32], const uint8_t *entropy,
                      std::size_t entropy_len);
