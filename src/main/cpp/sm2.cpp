@@ -211,42 +211,54 @@ uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64
     return bad;
 }
 
-int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
-                        const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]) {
-    uint64_t d[4], dinv[4], k[4], ok;
-    load_private(d, priv, &ok);
+void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                    const uint8_t *entropy, std::size_t entropy_len) {
+    load_private(s->d, priv, &s->ok);
     if (inverse != nullptr) {
         // Use the caller's inverse only if it is this key's: (1 + d)·inv = 1.
         const uint64_t one[4] = {1, 0, 0, 0};
         uint64_t t[4], check[4];
-        sc_from_bytes(dinv, inverse);
-        sc_reduce(dinv, dinv);
-        sc_add(t, d, one);
-        sc_mul(check, t, dinv);
+        sc_from_bytes(s->dinv, inverse);
+        sc_reduce(s->dinv, s->dinv);
+        sc_add(t, s->d, one);
+        sc_mul(check, t, s->dinv);
         for (int i = 0; i < 4; ++i) check[i] ^= one[i];
-        ok &= sc_is_zero(check);
+        s->ok &= sc_is_zero(check);
         secure_wipe(t, sizeof t);
+        secure_wipe(check, sizeof check);
     } else {
-        sign_inverse(dinv, d);
+        sign_inverse(s->dinv, s->d);
     }
-    Sm2Nonce g;
     uint8_t dbytes[32];
-    sc_to_bytes(dbytes, d);
-    sm2_nonce_start(&g, dbytes, e, entropy, entropy_len);
-    for (;;) {
-        sm2_nonce_next(&g, k);
-        // A nonce is refused with probability about 2^-255; the retry shows
-        // only that.
-        if (opaque64(sm2_sign_with_nonce(f, d, dinv, e, k, sig)) == 0) break;
-    }
-    // Nothing of a refused key's signature leaves.
-    for (int i = 0; i < 64; ++i) sig[i] = static_cast<uint8_t>(sig[i] & ok);
-    secure_wipe(d, sizeof d);
-    secure_wipe(dinv, sizeof dinv);
-    secure_wipe(k, sizeof k);
-    secure_wipe(&g, sizeof g);
+    sc_to_bytes(dbytes, s->d);
+    sm2_nonce_start(&s->nonce, dbytes, e, entropy, entropy_len);
     secure_wipe(dbytes, sizeof dbytes);
+}
+
+uint64_t sm2_sign_step(const Sm2Form &f, Sm2Signer *s, const uint8_t e[32], uint8_t sig[64]) {
+    uint64_t k[4];
+    sm2_nonce_next(&s->nonce, k);
+    const uint64_t bad = sm2_sign_with_nonce(f, s->d, s->dinv, e, k, sig);
+    secure_wipe(k, sizeof k);
+    return bad;
+}
+
+int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]) {
+    // Nothing of a refused key's signature leaves.
+    const uint64_t ok = s->ok;
+    for (int i = 0; i < 64; ++i) sig[i] = static_cast<uint8_t>(sig[i] & ok);
+    secure_wipe(s, sizeof *s);
     return status(ok, SM2_ERR_PRIVATE_KEY);
+}
+
+int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                        const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]) {
+    Sm2Signer s;
+    sm2_sign_begin(&s, priv, inverse, e, entropy, entropy_len);
+    // A nonce is refused with probability about 2^-255; the retry shows
+    // only that.
+    while (opaque64(sm2_sign_step(f, &s, e, sig)) != 0) {}
+    return sm2_sign_end(&s, sig);
 }
 
 int32_t sm2_verify_digest(const Sm2Form &f, const uint8_t pub[65], const uint8_t e[32],

@@ -54,6 +54,22 @@ void sm2_nonce_next(Sm2Nonce *g, uint64_t k[4]);
 uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64_t dinv[4],
                              const uint8_t e[32], const uint64_t k[4], uint8_t sig[64]);
 
+// SM2_sign_digest in three steps, with its retry loop left to the caller:
+// begin loads the key (replaced by 1 when out of range, or when `inverse` is
+// not its own; `ok` says which) and seeds the nonce; each step draws a nonce
+// and signs, returning all ones when that nonce must be replaced; end keeps
+// the signature only for a good key, wipes the record and gives the result
+// code.
+struct Sm2Signer {
+    uint64_t d[4], dinv[4];
+    uint64_t ok;
+    Sm2Nonce nonce;
+};
+void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                    const uint8_t *entropy, std::size_t entropy_len);
+uint64_t sm2_sign_step(const Sm2Form &f, Sm2Signer *s, const uint8_t e[32], uint8_t sig[64]);
+int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]);
+
 // SM2_sign_digest and SM2_verify_digest in a given form.
 int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
                         const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]);
