@@ -26,6 +26,7 @@ function(zenthal_sources prefix src)
       "${src}/forms/sm4_arm_neon.cpp" "${src}/forms/sm4_arm_sm4e.cpp" PARENT_SCOPE)
   set(${prefix}_BRIDGES
       "${src}/com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal.cpp"
+      "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm2Native.cpp"
       "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm3Native.cpp"
       "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm4Native.cpp" PARENT_SCOPE)
   set(${prefix}_HWRAND "${src}/hwrand/rdrand.cpp" PARENT_SCOPE)
