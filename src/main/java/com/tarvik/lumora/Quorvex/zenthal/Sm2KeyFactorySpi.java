@@ -22,8 +22,10 @@ import java.util.Arrays;
  * raw point); private keys from and to {@link PKCS8EncodedKeySpec} (an RFC
  * 5915 ECPrivateKey inside) and {@link ECPrivateKeySpec}. Every point is
  * checked on the curve and every scalar in [1, n - 2]; a PKCS#8 key that
- * carries a public key must carry its own. {@code translateKey} takes any
- * provider's EC keys on the SM2 curve.
+ * carries a public key must carry its own. {@code getKeySpec} of a private
+ * key in a public key's spec gives its public key (d·G), which is how the
+ * public key of a private one is had through the JCA. {@code translateKey}
+ * takes any provider's EC keys on the SM2 curve.
  */
 final class Sm2KeyFactorySpi extends KeyFactorySpi {
     @Override
@@ -96,11 +98,8 @@ final class Sm2KeyFactorySpi extends KeyFactorySpi {
     protected <T extends KeySpec> T engineGetKeySpec(Key key, Class<T> type) throws InvalidKeySpecException {
         if (key instanceof PublicKey) {
             Sm2PublicKey k = publicKey(key);
-            if (type.isAssignableFrom(X509EncodedKeySpec.class)) return type.cast(new X509EncodedKeySpec(k.getEncoded()));
-            if (type.isAssignableFrom(ECPublicKeySpec.class)) {
-                return type.cast(new ECPublicKeySpec(k.getW(), Sm2Curve.PARAMS));
-            }
-            if (type.isAssignableFrom(Sm2PublicKeySpec.class)) return type.cast(new Sm2PublicKeySpec(k.point()));
+            T spec = publicSpec(k, type);
+            if (spec != null) return spec;
         } else if (key instanceof PrivateKey) {
             Sm2PrivateKey k = privateKey(key);
             if (type.isAssignableFrom(PKCS8EncodedKeySpec.class)) {
@@ -114,8 +113,20 @@ final class Sm2KeyFactorySpi extends KeyFactorySpi {
             if (type.isAssignableFrom(ECPrivateKeySpec.class)) {
                 return type.cast(new ECPrivateKeySpec(k.getS(), Sm2Curve.PARAMS));
             }
+            // A public key's spec of a private key is its public key's.
+            T spec = publicSpec(k.publicKey(), type);
+            if (spec != null) return spec;
         }
         throw new InvalidKeySpecException("no " + type.getName() + " for " + name(key));
+    }
+
+    private static <T extends KeySpec> T publicSpec(Sm2PublicKey k, Class<T> type) {
+        if (type.isAssignableFrom(X509EncodedKeySpec.class)) return type.cast(new X509EncodedKeySpec(k.getEncoded()));
+            if (type.isAssignableFrom(ECPublicKeySpec.class)) {
+                return type.cast(new ECPublicKeySpec(k.getW(), Sm2Curve.PARAMS));
+            }
+            if (type.isAssignableFrom(Sm2PublicKeySpec.class)) return type.cast(new Sm2PublicKeySpec(k.point()));
+        return null;
     }
 
     @Override
