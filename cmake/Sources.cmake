@@ -10,6 +10,7 @@
 #     <prefix>_UTIL     the shared layers (wipe, processor probe)
 #     <prefix>_SM3      SM3, its forms and the KDF
 #     <prefix>_SM4      SM4, its forms, its modes, GCM and GHASH
+#     <prefix>_SM2      SM2, its curve forms and the fixed-base table
 #     <prefix>_BRIDGES  the JNI bridges, one per Java class
 #     <prefix>_HWRAND   the random source without its processor seam
 #     <prefix>_HWRAND_CPU  that seam: the real RDRAND and CPUID
@@ -24,6 +25,8 @@ function(zenthal_sources prefix src)
       "${src}/forms/sm4_x86_aesni_avx2.cpp" "${src}/forms/sm4_x86_vaes_avx2.cpp"
       "${src}/forms/sm4_x86_gfni_avx2.cpp" "${src}/forms/sm4_x86_gfni_avx512.cpp"
       "${src}/forms/sm4_arm_neon.cpp" "${src}/forms/sm4_arm_sm4e.cpp" PARENT_SCOPE)
+  set(${prefix}_SM2 "${src}/sm2.cpp" "${src}/sm2_scalar.cpp" "${src}/forms/sm2_portable.cpp"
+      "${src}/forms/sm2_x86_adx.cpp" "${src}/forms/sm2_base_table.cpp" PARENT_SCOPE)
   set(${prefix}_BRIDGES
       "${src}/com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal.cpp"
       "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm2Native.cpp"
@@ -43,6 +46,7 @@ function(zenthal_sources prefix src)
     set_source_files_properties("${src}/forms/ghash_x86_clmul.cpp" PROPERTIES COMPILE_OPTIONS "-mpclmul;-mssse3")
     set_source_files_properties("${src}/forms/ghash_x86_vclmul.cpp"
       PROPERTIES COMPILE_OPTIONS "-mvpclmulqdq;-mavx2;-mpclmul;-mssse3")
+    set_source_files_properties("${src}/forms/sm2_x86_adx.cpp" PROPERTIES COMPILE_OPTIONS "-mbmi2;-madx")
     set_source_files_properties("${src}/forms/sm3_x86_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mbmi;-mbmi2;-mavx2;-mavx512f;-mavx512vl")
   elseif(_cpu MATCHES "^(aarch64|arm64)$" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

@@ -41,7 +41,7 @@ namespace test_forms {
 
 struct Host {
     // x86-64; the vector sets only where the OS saves their registers
-    bool ssse3, pclmulqdq, aesni, bmi1, bmi2, avx2, avx512f, avx512bw, avx512vl, gfni, vaes, vpclmulqdq;
+    bool ssse3, pclmulqdq, aesni, bmi1, bmi2, adx, avx2, avx512f, avx512bw, avx512vl, gfni, vaes, vpclmulqdq;
     // aarch64
     bool neon, pmull, sm3, sm4;
 };
@@ -71,6 +71,7 @@ inline Host read_host() {
     h.aesni = has(ecx1, 25);
     h.bmi1 = has(ebx7, 3);
     h.bmi2 = has(ebx7, 8);
+    h.adx = has(ebx7, 19);
     h.avx2 = ymm_saved && has(ecx1, 28) && has(ebx7, 5);
     h.avx512f = zmm_saved && h.avx2 && has(ebx7, 16);
     h.avx512bw = h.avx512f && has(ebx7, 30);
@@ -136,6 +137,17 @@ inline bool host_runs_sm4(const char *name, bool *known) {
 #if defined(ZENTHAL_TEST_EMULATED_FORMS)
     if (n == "gfni-avx2-emulated" || n == "gfni-avx512-emulated") return h.avx2;
 #endif
+    *known = false;
+    return false;
+}
+
+// Whether this processor has what the SM2 form `name` runs on; `known` is
+// false for a name the test build does not know.
+inline bool host_runs_sm2(const char *name, bool *known) {
+    const std::string n = name;
+    *known = true;
+    if (n == "x86-adx") return host().bmi2 && host().adx;
+    if (n == "portable") return true;
     *known = false;
     return false;
 }

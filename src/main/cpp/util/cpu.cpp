@@ -40,6 +40,7 @@ CpuFeatures probe() {
     f.aesni = bit(c1, 25);
     f.bmi1 = bit(b7, 3);
     f.bmi2 = bit(b7, 8);
+    f.adx = bit(b7, 19);
     f.avx = ymm && bit(c1, 28);
     f.avx2 = f.avx && bit(b7, 5);
     f.avx512f = zmm && f.avx2 && bit(b7, 16);

@@ -1,6 +1,6 @@
 // What the processor offers, probed once for the whole library: CPUID and
-// XGETBV on x86-64, the kernel's HWCAP on aarch64 Linux. The SM3, SM4 and
-// GHASH choices read this record; the random source keeps its own probe
+// XGETBV on x86-64, the kernel's HWCAP on aarch64 Linux. The SM2, SM3, SM4
+// and GHASH choices read this record; the random source keeps its own probe
 // behind its test seam. Internal to the library.
 //
 // An instruction set counts as offered only when the operating system also
@@ -17,6 +17,7 @@ struct CpuFeatures {
     bool aesni;
     bool bmi1;
     bool bmi2;
+    bool adx;
     bool avx;      // AVX with the YMM state saved
     bool avx2;     // AVX2 with the YMM state saved
     bool avx512f;  // AVX512F with the opmask and ZMM state saved

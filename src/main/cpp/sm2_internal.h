@@ -1,0 +1,63 @@
+// The pieces of SM2 below its C interface: arithmetic modulo the group order
+// n, the hedged nonce generator and the signing step, each in a given curve
+// form. Internal to the library; the tests and the constant-time check call
+// them directly. Scalars are four 64-bit limbs, least significant first.
+#ifndef ZENTHAL_SM2_INTERNAL_H
+#define ZENTHAL_SM2_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "forms/sm2_forms.h"
+
+namespace zenthal {
+
+extern const uint64_t SM2_N[4];
+
+void sc_from_bytes(uint64_t r[4], const uint8_t b[32]);
+void sc_to_bytes(uint8_t b[32], const uint64_t a[4]);
+// All ones when a < b.
+uint64_t sc_lt(const uint64_t a[4], const uint64_t b[4]);
+uint64_t sc_is_zero(const uint64_t a[4]);
+// (a + b) mod n and (a - b) mod n for a, b < n.
+void sc_add(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
+void sc_sub(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
+// a mod n for any 256-bit a.
+void sc_reduce(uint64_t r[4], const uint64_t a[4]);
+// a·b mod n and a^-1 mod n (0 for 0), for a, b < n.
+void sc_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
+void sc_inv(uint64_t r[4], const uint64_t a[4]);
+// The `len` big-endian bytes at `in` modulo m, for any m above 2^255.
+void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const uint64_t m[4]);
+
+// All ones when the private key d lies in [1, n - 2].
+uint64_t sm2_private_ok(const uint64_t d[4]);
+
+// The nonce generator: HMAC-SM3 in the manner of a deterministic DSA nonce
+// with added randomness, seeded with d, e and the caller's entropy. Its
+// nonces lie in [1, n - 1].
+struct Sm2Nonce {
+    uint8_t key[32];
+    uint8_t v[32];
+};
+void sm2_nonce_start(Sm2Nonce *g, const uint8_t d[32], const uint8_t e[32], const uint8_t *entropy,
+                     std::size_t entropy_len);
+void sm2_nonce_next(Sm2Nonce *g, uint64_t k[4]);
+
+// One signing attempt with nonce k (0 < k < n): r || s into sig. Returns all
+// ones when k must be replaced (r = 0, r + k = n or s = 0).
+uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64_t dinv[4],
+                             const uint8_t e[32], const uint64_t k[4], uint8_t sig[64]);
+
+// SM2_sign_digest and SM2_verify_digest in a given form.
+int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                        const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]);
+int32_t sm2_verify_digest(const Sm2Form &f, const uint8_t pub[65], const uint8_t e[32],
+                          const uint8_t sig[64]);
+// SM2_generate_key and SM2_public_key in a given form.
+int32_t sm2_generate_key(const Sm2Form &f, const uint8_t random[64], uint8_t priv[32], uint8_t pub[65]);
+int32_t sm2_public_key(const Sm2Form &f, const uint8_t priv[32], uint8_t pub[65]);
+
+}  // namespace zenthal
+
+#endif
