@@ -155,13 +155,14 @@ final class Sm2SignatureSpi extends SignatureSpi {
     @Override
     protected byte[] engineSign() throws SignatureException {
         if (signer == null) throw new SignatureException("not initialised for signing");
+        if (signer.isDestroyed()) throw new SignatureException("the private key was destroyed");
         byte[] rs = new byte[Sm2Native.SIGNATURE_LENGTH];
         try {
             byte[] e = stream.finish();
             (random != null ? random : defaultRandom()).nextBytes(entropy);
             int status = Sm2Native.signDigest(signer.d(), signer.inverse(), e, entropy, 0, ENTROPY, rs);
             if (status != ZenthalStatus.SUCCESS.code()) {
-                // A key destroyed since initSign.
+                // A key destroyed while signing.
                 throw new SignatureException("cannot sign: " + ZenthalStatus.describe(status));
             }
             return der ? Sm2Der.signature(rs) : rs;

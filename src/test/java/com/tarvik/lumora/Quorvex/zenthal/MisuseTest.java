@@ -660,7 +660,9 @@ class MisuseTest {
         byte[] sig = new byte[64];
         assertEquals(OK, Sm2Native.signDigest(d, inverse, e, entropy, 0, 32, sig));
         assertEquals(OK, Sm2Native.verifyDigest(pub, e, sig));
-        byte[][] badKeys = {new byte[32], fixed32(n.subtract(java.math.BigInteger.ONE)), fixed32(n), filled(32)};
+        byte[] ones = new byte[32];
+        Arrays.fill(ones, (byte) 0xFF);
+        byte[][] badKeys = {new byte[32], fixed32(n.subtract(java.math.BigInteger.ONE)), fixed32(n), ones};
         List<Case> cases = new ArrayList<>();
         List<String> kp = List.of("random", "priv", "pub");
 

@@ -108,9 +108,10 @@ class Sm2Test {
 
     private static boolean verify(Provider p, String alg, PublicKey key, byte[] id, byte[] msg, byte[] sig,
             Random rnd) throws Exception {
+        // Bouncy Castle takes the ID at init only; ours takes it before or after.
         Signature s = Signature.getInstance(alg, p);
-        s.initVerify(key);
         if (id != null) s.setParameter(spec(p, id));
+        s.initVerify(key);
         if (p == ZENTHAL) {
             feed(s, msg, rnd);
         } else {
@@ -385,11 +386,41 @@ class Sm2Test {
         ECPublicKey pub = (ECPublicKey) ours().getPublic();
         BigInteger x = pub.getW().getAffineX(), y = pub.getW().getAffineY();
         ECPoint[] badPoints = {new ECPoint(x, y.add(BigInteger.ONE)), new ECPoint(x.add(P), y),
-            new ECPoint(x, y.add(P)), new ECPoint(x.negate(), y), new ECPoint(BigInteger.ZERO, BigInteger.ZERO),
-            ECPoint.POINT_INFINITY};
+            new ECPoint(x, y.add(P)), new ECPoint(x.negate(), y), new ECPoint(BigInteger.ZERO, BigInteger.ZERO)};
         for (ECPoint w : badPoints) {
             assertThrows(InvalidKeySpecException.class, () -> kf.generatePublic(new ECPublicKeySpec(w, Sm2Curve.PARAMS)));
         }
+        // The point at infinity, which ECPublicKeySpec refuses, as another provider's key.
+        ECPublicKey infinity = new ECPublicKey() {
+            private static final long serialVersionUID = 1L;
+
+            @Override
+            public ECPoint getW() {
+                return ECPoint.POINT_INFINITY;
+            }
+
+            @Override
+            public java.security.spec.ECParameterSpec getParams() {
+                return Sm2Curve.PARAMS;
+            }
+
+            @Override
+            public String getAlgorithm() {
+                return "EC";
+            }
+
+            @Override
+            public String getFormat() {
+                return null;
+            }
+
+            @Override
+            public byte[] getEncoded() {
+                return null;
+            }
+        };
+        assertThrows(InvalidKeyException.class, () -> kf.translateKey(infinity));
+        assertThrows(InvalidKeyException.class, () -> Signature.getInstance("SM3withSM2", ZENTHAL).initVerify(infinity));
         byte[] raw = kf.getKeySpec(pub, Sm2PublicKeySpec.class).getEncoded();
         byte[] offCurve = raw.clone();
         offCurve[64] ^= 1;
