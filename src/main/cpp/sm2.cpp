@@ -67,57 +67,13 @@ void write_public(uint8_t pub[65], const uint64_t x[4], const uint64_t y[4]) {
     sc_to_bytes(pub + 33, y);
 }
 
-// HMAC-SM3 with a 32-byte key, over parts.
-struct Hmac {
-    SM3_context inner;
-    uint8_t outer_pad[64];
-};
-
-void hmac_start(Hmac *h, const uint8_t key[32]) {
-    uint8_t pad[64];
-    for (int i = 0; i < 64; ++i) pad[i] = static_cast<uint8_t>((i < 32 ? key[i] : 0) ^ 0x36);
-    SM3_Init(&h->inner);
-    SM3_Update(&h->inner, pad, 64);
-    for (int i = 0; i < 64; ++i) h->outer_pad[i] = static_cast<uint8_t>(pad[i] ^ 0x36 ^ 0x5c);
-    secure_wipe(pad, sizeof pad);
-}
-
-void hmac_update(Hmac *h, const uint8_t *p, std::size_t n) {
-    while (n > 0) {
-        const uint32_t step = n > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(n);
-        SM3_Update(&h->inner, p, step);
+void sm3_update(SM3_context *c, const uint8_t *p, std::size_t len) {
+    while (len > 0) {
+        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
+        SM3_Update(c, p, step);
         p += step;
-        n -= step;
+        len -= step;
     }
-}
-
-void hmac_finish(Hmac *h, uint8_t out[32]) {
-    uint8_t inner[32];
-    SM3_Final(&h->inner, inner, 32);
-    SM3_Init(&h->inner);
-    SM3_Update(&h->inner, h->outer_pad, 64);
-    SM3_Update(&h->inner, inner, 32);
-    SM3_Final(&h->inner, out, 32);
-    secure_wipe(inner, sizeof inner);
-    secure_wipe(h, sizeof *h);
-}
-
-// key = HMAC(key, v || sep || parts), v = HMAC(key, v).
-void nonce_update(Sm2Nonce *g, uint8_t sep, const uint8_t *d, const uint8_t *e, const uint8_t *entropy,
-                  std::size_t entropy_len) {
-    Hmac h;
-    hmac_start(&h, g->key);
-    hmac_update(&h, g->v, 32);
-    hmac_update(&h, &sep, 1);
-    if (d != nullptr) {
-        hmac_update(&h, d, 32);
-        hmac_update(&h, e, 32);
-        if (entropy_len > 0) hmac_update(&h, entropy, entropy_len);
-    }
-    hmac_finish(&h, g->key);
-    hmac_start(&h, g->key);
-    hmac_update(&h, g->v, 32);
-    hmac_finish(&h, g->v);
 }
 
 void z_hash(const uint8_t pub[65], const uint8_t *id, std::size_t id_len, uint8_t z[32]) {
@@ -135,12 +91,7 @@ void message_digest(const uint8_t z[32], const uint8_t *msg, std::size_t len, ui
     SM3_context c;
     SM3_Init(&c);
     SM3_Update(&c, z, 32);
-    while (len > 0) {
-        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
-        SM3_Update(&c, msg, step);
-        msg += step;
-        len -= step;
-    }
+    sm3_update(&c, msg, len);
     SM3_Final(&c, e, 32);
 }
 
@@ -196,30 +147,42 @@ void sm2_use_form(const Sm2Form &f) { g_form.store(&f, std::memory_order_relaxed
 
 void sm2_nonce_start(Sm2Nonce *g, const uint8_t d[32], const uint8_t e[32], const uint8_t *entropy,
                      std::size_t entropy_len) {
-    std::memset(g->key, 0, 32);
-    std::memset(g->v, 1, 32);
-    nonce_update(g, 0x00, d, e, entropy, entropy_len);
-    nonce_update(g, 0x01, d, e, entropy, entropy_len);
+    uint8_t pad[64];
+    for (int i = 0; i < 64; ++i) pad[i] = static_cast<uint8_t>((i < 32 ? d[i] : 0) ^ 0x36);
+    SM3_Init(&g->inner);
+    SM3_Update(&g->inner, pad, 64);
+    for (int i = 0; i < 64; ++i) pad[i] ^= 0x36 ^ 0x5c;
+    SM3_Init(&g->outer);
+    SM3_Update(&g->outer, pad, 64);
+    secure_wipe(pad, sizeof pad);
+    SM3_Update(&g->inner, e, 32);
+    if (entropy_len > 0) sm3_update(&g->inner, entropy, entropy_len);
+    g->counter = 0;
 }
 
 void sm2_nonce_next(Sm2Nonce *g, uint64_t k[4]) {
-    // 64 bytes, reduced mod n - 1, plus one: [1, n - 1] with a bias of
-    // about 2^-256.
-    uint8_t t[64];
+    // Two blocks HMAC(d, e || entropy || counter), 64 bytes reduced mod n,
+    // a zero (probability about 2^-256) replaced by one: [1, n - 1] with a
+    // bias of about 2^-256.
+    uint8_t t[64], ctr[4];
+    SM3_context c;
     for (int half = 0; half < 2; ++half) {
-        Hmac h;
-        hmac_start(&h, g->key);
-        hmac_update(&h, g->v, 32);
-        hmac_finish(&h, g->v);
-        std::memcpy(t + 32 * half, g->v, 32);
+        const uint32_t i = g->counter++;
+        ctr[0] = static_cast<uint8_t>(i >> 24);
+        ctr[1] = static_cast<uint8_t>(i >> 16);
+        ctr[2] = static_cast<uint8_t>(i >> 8);
+        ctr[3] = static_cast<uint8_t>(i);
+        c = g->inner;
+        SM3_Update(&c, ctr, 4);
+        SM3_Final(&c, t + 32 * half, 32);
+        c = g->outer;
+        SM3_Update(&c, t + 32 * half, 32);
+        SM3_Final(&c, t + 32 * half, 32);
     }
-    const uint64_t n_minus_1[4] = {SM2_N[0] - 1, SM2_N[1], SM2_N[2], SM2_N[3]};
-    const uint64_t one[4] = {1, 0, 0, 0};
-    sc_reduce_bytes(k, t, sizeof t, n_minus_1);
-    sc_add(k, k, one);
+    sc_reduce_wide(k, t);
+    k[0] |= sc_is_zero(k) & 1;
     secure_wipe(t, sizeof t);
-    // A fresh state for the next nonce, should this one be refused.
-    nonce_update(g, 0x00, nullptr, nullptr, nullptr, 0);
+    secure_wipe(&c, sizeof c);
 }
 
 uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64_t dinv[4],
@@ -248,42 +211,54 @@ uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64
     return bad;
 }
 
-int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
-                        const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]) {
-    uint64_t d[4], dinv[4], k[4], ok;
-    load_private(d, priv, &ok);
+void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                    const uint8_t *entropy, std::size_t entropy_len) {
+    load_private(s->d, priv, &s->ok);
     if (inverse != nullptr) {
         // Use the caller's inverse only if it is this key's: (1 + d)·inv = 1.
         const uint64_t one[4] = {1, 0, 0, 0};
         uint64_t t[4], check[4];
-        sc_from_bytes(dinv, inverse);
-        sc_reduce(dinv, dinv);
-        sc_add(t, d, one);
-        sc_mul(check, t, dinv);
+        sc_from_bytes(s->dinv, inverse);
+        sc_reduce(s->dinv, s->dinv);
+        sc_add(t, s->d, one);
+        sc_mul(check, t, s->dinv);
         for (int i = 0; i < 4; ++i) check[i] ^= one[i];
-        ok &= sc_is_zero(check);
+        s->ok &= sc_is_zero(check);
         secure_wipe(t, sizeof t);
+        secure_wipe(check, sizeof check);
     } else {
-        sign_inverse(dinv, d);
+        sign_inverse(s->dinv, s->d);
     }
-    Sm2Nonce g;
     uint8_t dbytes[32];
-    sc_to_bytes(dbytes, d);
-    sm2_nonce_start(&g, dbytes, e, entropy, entropy_len);
-    for (;;) {
-        sm2_nonce_next(&g, k);
-        // A nonce is refused with probability about 2^-255; the retry shows
-        // only that.
-        if (opaque64(sm2_sign_with_nonce(f, d, dinv, e, k, sig)) == 0) break;
-    }
-    // Nothing of a refused key's signature leaves.
-    for (int i = 0; i < 64; ++i) sig[i] = static_cast<uint8_t>(sig[i] & ok);
-    secure_wipe(d, sizeof d);
-    secure_wipe(dinv, sizeof dinv);
-    secure_wipe(k, sizeof k);
-    secure_wipe(&g, sizeof g);
+    sc_to_bytes(dbytes, s->d);
+    sm2_nonce_start(&s->nonce, dbytes, e, entropy, entropy_len);
     secure_wipe(dbytes, sizeof dbytes);
+}
+
+uint64_t sm2_sign_step(const Sm2Form &f, Sm2Signer *s, const uint8_t e[32], uint8_t sig[64]) {
+    uint64_t k[4];
+    sm2_nonce_next(&s->nonce, k);
+    const uint64_t bad = sm2_sign_with_nonce(f, s->d, s->dinv, e, k, sig);
+    secure_wipe(k, sizeof k);
+    return bad;
+}
+
+int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]) {
+    // Nothing of a refused key's signature leaves.
+    const uint64_t ok = s->ok;
+    for (int i = 0; i < 64; ++i) sig[i] = static_cast<uint8_t>(sig[i] & ok);
+    secure_wipe(s, sizeof *s);
     return status(ok, SM2_ERR_PRIVATE_KEY);
+}
+
+int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                        const uint8_t *entropy, std::size_t entropy_len, uint8_t sig[64]) {
+    Sm2Signer s;
+    sm2_sign_begin(&s, priv, inverse, e, entropy, entropy_len);
+    // A nonce is refused with probability about 2^-255; the retry shows
+    // only that.
+    while (opaque64(sm2_sign_step(f, &s, e, sig)) != 0) {}
+    return sm2_sign_end(&s, sig);
 }
 
 int32_t sm2_verify_digest(const Sm2Form &f, const uint8_t pub[65], const uint8_t e[32],

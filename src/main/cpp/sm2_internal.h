@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "forms/sm2_forms.h"
+#include "sm3.h"
 
 namespace zenthal {
 
@@ -27,18 +28,22 @@ void sc_reduce(uint64_t r[4], const uint64_t a[4]);
 // a·b mod n and a^-1 mod n (0 for 0), for a, b < n.
 void sc_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
 void sc_inv(uint64_t r[4], const uint64_t a[4]);
+// The 64 big-endian bytes at `in` modulo n.
+void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]);
 // The `len` big-endian bytes at `in` modulo m, for any m above 2^255.
 void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const uint64_t m[4]);
 
 // All ones when the private key d lies in [1, n - 2].
 uint64_t sm2_private_ok(const uint64_t d[4]);
 
-// The nonce generator: HMAC-SM3 in the manner of a deterministic DSA nonce
-// with added randomness, seeded with d, e and the caller's entropy. Its
-// nonces lie in [1, n - 1].
+// The nonce generator: HMAC-SM3 keyed with d, over e, the caller's entropy
+// and a counter, so it is deterministic in d and e when the entropy fails,
+// and unpredictable without d whatever the entropy. Its nonces lie in
+// [1, n - 1].
 struct Sm2Nonce {
-    uint8_t key[32];
-    uint8_t v[32];
+    SM3_context inner;  // after the key's inner pad, e and the entropy
+    SM3_context outer;  // after the key's outer pad
+    uint32_t counter;
 };
 void sm2_nonce_start(Sm2Nonce *g, const uint8_t d[32], const uint8_t e[32], const uint8_t *entropy,
                      std::size_t entropy_len);
@@ -48,6 +53,22 @@ void sm2_nonce_next(Sm2Nonce *g, uint64_t k[4]);
 // ones when k must be replaced (r = 0, r + k = n or s = 0).
 uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64_t dinv[4],
                              const uint8_t e[32], const uint64_t k[4], uint8_t sig[64]);
+
+// SM2_sign_digest in three steps, with its retry loop left to the caller:
+// begin loads the key (replaced by 1 when out of range, or when `inverse` is
+// not its own; `ok` says which) and seeds the nonce; each step draws a nonce
+// and signs, returning all ones when that nonce must be replaced; end keeps
+// the signature only for a good key, wipes the record and gives the result
+// code.
+struct Sm2Signer {
+    uint64_t d[4], dinv[4];
+    uint64_t ok;
+    Sm2Nonce nonce;
+};
+void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
+                    const uint8_t *entropy, std::size_t entropy_len);
+uint64_t sm2_sign_step(const Sm2Form &f, Sm2Signer *s, const uint8_t e[32], uint8_t sig[64]);
+int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]);
 
 // SM2_sign_digest and SM2_verify_digest in a given form.
 int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],

@@ -146,6 +146,20 @@ void sc_inv(uint64_t r[4], const uint64_t a[4]) {
     secure_wipe(t, sizeof t);
 }
 
+void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]) {
+    // hi·2^256 + lo = hi·R + lo: mont(hi, R^2) = hi·R mod n, and lo is below
+    // 2n.
+    uint64_t hi[4], lo[4], t[4];
+    sc_from_bytes(hi, in);
+    sc_from_bytes(lo, in + 32);
+    mont_mul(t, hi, kRR);
+    reduce_once(lo, 0, lo);
+    sc_add(r, t, lo);
+    secure_wipe(hi, sizeof hi);
+    secure_wipe(lo, sizeof lo);
+    secure_wipe(t, sizeof t);
+}
+
 void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const uint64_t m[4]) {
     // Bit by bit from the top: acc = 2·acc + bit, less m when that fits.
     uint64_t acc[4] = {0, 0, 0, 0};
