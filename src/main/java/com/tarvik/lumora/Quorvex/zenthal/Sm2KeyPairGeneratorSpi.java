@@ -53,9 +53,7 @@ final class Sm2KeyPairGeneratorSpi extends KeyPairGeneratorSpi {
             (random != null ? random : Sm2SignatureSpi.defaultRandom()).nextBytes(seed);
             ZenthalStatus.requireSuccess(Sm2Native.generateKey(seed, d, pub), "SM2 key generation");
             Sm2PublicKey publicKey = Sm2PublicKey.trusted(pub);
-            return new KeyPair(publicKey, Sm2PrivateKey.of(d, publicKey));
-        } catch (java.security.InvalidKeyException e) {
-            throw new IllegalStateException("the engine made a key outside [1, n - 2]", e);
+            return new KeyPair(publicKey, Sm2PrivateKey.generated(d, publicKey));
         } finally {
             Arrays.fill(seed, (byte) 0);
             Arrays.fill(d, (byte) 0);

@@ -14,9 +14,10 @@ import javax.security.auth.Destroyable;
 
 /**
  * An SM2 private key of {@link ZenthalProvider}: d in [1, n - 2], checked
- * when the key was made, with (1 + d)^-1, which every signature needs,
- * computed then and kept beside it. The public key d·G is derived on first
- * need and kept too. It is an {@link ECPrivateKey}, so code written for EC
+ * when the key was made, with (1 + d)^-1, which every signature needs, kept
+ * beside it (computed by the check itself, or on the first signature of a
+ * freshly generated key). The public key d·G is derived on first need and
+ * kept too. It is an {@link ECPrivateKey}, so code written for EC
  * keys takes it, and encodes as the PKCS#8 OpenSSL writes.
  *
  * <p>{@link #destroy()} wipes d and the inverse; the key is unusable after.
@@ -25,7 +26,7 @@ final class Sm2PrivateKey implements ECPrivateKey, Destroyable {
     private static final long serialVersionUID = 1L;
 
     private final byte[] d;
-    private final transient byte[] inverse;
+    private transient volatile byte[] inverse;
     private transient volatile Sm2PublicKey publicKey;
     private transient volatile boolean destroyed;
 
@@ -33,6 +34,14 @@ final class Sm2PrivateKey implements ECPrivateKey, Destroyable {
         this.d = d;
         this.inverse = inverse;
         this.publicKey = publicKey;
+    }
+
+    /**
+     * The key pair the engine just generated, whose d needs no check
+     * (copied); key generation then costs no inversion.
+     */
+    static Sm2PrivateKey generated(byte[] d32, Sm2PublicKey publicKey) {
+        return new Sm2PrivateKey(d32.clone(), null, publicKey);
     }
 
     /**
@@ -79,9 +88,17 @@ final class Sm2PrivateKey implements ECPrivateKey, Destroyable {
         return d;
     }
 
-    /** (1 + d)^-1 mod n, not copied. */
+    /** (1 + d)^-1 mod n, not copied; computed once. */
     byte[] inverse() {
-        return inverse;
+        byte[] inv = inverse;
+        if (inv == null) {
+            inv = new byte[Sm2Native.PRIVATE_KEY_LENGTH];
+            ZenthalStatus.requireSuccess(Sm2Native.signInverse(live(), inv), "SM2 inverse");
+            inverse = inv;
+            // A destroy() that ran meanwhile missed this copy.
+            if (destroyed) Arrays.fill(inv, (byte) 0);
+        }
+        return inv;
     }
 
     /** d·G, derived once. */
@@ -130,7 +147,8 @@ final class Sm2PrivateKey implements ECPrivateKey, Destroyable {
     public void destroy() {
         destroyed = true;
         Arrays.fill(d, (byte) 0);
-        Arrays.fill(inverse, (byte) 0);
+        byte[] inv = inverse;
+        if (inv != null) Arrays.fill(inv, (byte) 0);
     }
 
     @Override
