@@ -130,7 +130,7 @@ tool_rows() {
 }
 tool_rows | tee "$work/tool.md"
 
-echo "== timing of opening (dudect-style t-test between failure classes)"
+echo "== timing of opening and of SM2 signing (dudect-style t-tests between classes)"
 if [ "$timing" = yes ]; then
   # The form the library chooses, then every other form the processor has.
   nice "$build/bench/zenthal_timing" --measurements="$timing_n" --markdown="$work/timing.md"
@@ -142,6 +142,10 @@ if [ "$timing" = yes ]; then
     [ "$rc" = 0 ] || exit "$rc"
     { echo; cat "$work/timing-$form.md"; } >> "$work/timing.md"
   done
+  # SM2 signing under keys of low, random and high Hamming weight; a
+  # signature costs about as much as 100 openings, so a tenth of the count.
+  nice "$build/bench/zenthal_timing" --sm2 --measurements="$((timing_n / 10))" --markdown="$work/timing-sm2.md"
+  { echo; cat "$work/timing-sm2.md"; } >> "$work/timing.md"
 else
   echo "The timing test needs an x86-64 Linux build: skipped." > "$work/timing.md"
   cat "$work/timing.md"

@@ -41,6 +41,7 @@ nice cmake --build --preset fuzz -j "${FUZZ_JOBS:-2}" --target zenthal_fuzz
 max_len() {
   case $1 in
     fuzz_rdrand_fill) echo 64 ;;
+    fuzz_sm2) echo 260 ;;
     *) echo 4096 ;;
   esac
 }
@@ -52,7 +53,7 @@ field() {
 
 passed=0
 failed=0
-for t in fuzz_sm3 fuzz_cbc fuzz_envelope fuzz_rdrand_fill; do
+for t in fuzz_sm3 fuzz_cbc fuzz_envelope fuzz_sm2 fuzz_rdrand_fill; do
   work=build/fuzz/run/$t
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts"
