@@ -4,6 +4,7 @@
 
 #include "hwrand/rdrand.h"
 #include "sm3.h"
+#include "sm2.h"
 #include "sm3_kdf.h"
 #include "sm4.h"
 #include "sm4_cbc.h"
@@ -68,6 +69,20 @@ int main(void) {
         }
     }
     SM3_KDF(digest, 32, (const uint8_t *)"abc", 3);
+    {
+        uint8_t random[64], priv[SM2_PRIVATE_KEY_LENGTH], pub[SM2_PUBLIC_KEY_LENGTH],
+            sig[SM2_SIGNATURE_LENGTH];
+        memset(random, 7, sizeof random);
+        if (SM2_generate_key(random, priv, pub) != SM2_SUCCESS ||
+            SM2_sign(priv, NULL, (const uint8_t *)SM2_DEFAULT_ID, 16, (const uint8_t *)"abc", 3, digest, 32,
+                     sig) != SM2_SUCCESS ||
+            SM2_verify(pub, (const uint8_t *)SM2_DEFAULT_ID, 16, (const uint8_t *)"abc", 3, sig) !=
+                SM2_SUCCESS ||
+            SM2_verify(pub, NULL, 0, (const uint8_t *)"abc", 3, sig) != SM2_ERR_SIGNATURE) {
+            puts("SM2");
+            ++failures;
+        }
+    }
     printf("%d failures\n", failures);
     return failures == 0 ? 0 : 1;
 }
