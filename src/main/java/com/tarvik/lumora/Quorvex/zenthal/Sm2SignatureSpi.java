@@ -48,9 +48,11 @@ final class Sm2SignatureSpi extends SignatureSpi {
     private Sm2PublicKey verifier;
     private SecureRandom random;
 
-    /** Another provider's private key last given, and its translation, so a repeated initSign costs nothing. */
+    /** Another provider's key last given, and its translation, so a repeated init costs nothing. */
     private PrivateKey foreign;
     private Sm2PrivateKey translated;
+    private PublicKey foreignPublic;
+    private Sm2PublicKey translatedPublic;
 
     /** Z of {@link #zKey} and {@link #zId}: absorbed at the start of every message. */
     private byte[] z;
@@ -72,7 +74,16 @@ final class Sm2SignatureSpi extends SignatureSpi {
 
     @Override
     protected void engineInitVerify(PublicKey publicKey) throws InvalidKeyException {
-        Sm2PublicKey key = Sm2PublicKey.from(publicKey);
+        Sm2PublicKey key;
+        if (publicKey instanceof Sm2PublicKey || publicKey != foreignPublic) {
+            key = Sm2PublicKey.from(publicKey);
+            if (!(publicKey instanceof Sm2PublicKey)) {
+                foreignPublic = publicKey;
+                translatedPublic = key;
+            }
+        } else {
+            key = translatedPublic;
+        }
         signer = null;
         verifier = key;
         begin();
@@ -155,19 +166,28 @@ final class Sm2SignatureSpi extends SignatureSpi {
     @Override
     protected byte[] engineSign() throws SignatureException {
         if (signer == null) throw new SignatureException("not initialised for signing");
-        if (signer.isDestroyed()) throw new SignatureException("the private key was destroyed");
         byte[] rs = new byte[Sm2Native.SIGNATURE_LENGTH];
+        byte[] d = null, inverse = null;
         try {
             byte[] e = stream.finish();
+            // The key's values as they stand, taken before the check: a key
+            // destroyed from now on is wiped in its own arrays, not these, so
+            // the engine never sees half a key or a wiped inverse.
+            d = signer.d().clone();
+            inverse = signer.inverse().clone();
+            if (signer.isDestroyed()) throw new SignatureException("the private key was destroyed");
             (random != null ? random : defaultRandom()).nextBytes(entropy);
-            int status = Sm2Native.signDigest(signer.d(), signer.inverse(), e, entropy, 0, ENTROPY, rs);
+            int status = Sm2Native.signDigest(d, inverse, e, entropy, 0, ENTROPY, rs);
             if (status != ZenthalStatus.SUCCESS.code()) {
-                // A key destroyed while signing.
                 throw new SignatureException("cannot sign: " + ZenthalStatus.describe(status));
             }
             return der ? Sm2Der.signature(rs) : rs;
+        } catch (IllegalStateException destroyed) {
+            throw new SignatureException("the private key was destroyed", destroyed);
         } finally {
             Arrays.fill(entropy, (byte) 0);
+            if (d != null) Arrays.fill(d, (byte) 0);
+            if (inverse != null) Arrays.fill(inverse, (byte) 0);
             begin();
         }
     }
