@@ -12,7 +12,8 @@ import com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider;
  * the commands.
  *
  * <p>Exit status: 0 on success, 1 when an operation fails (a rejected envelope,
- * a file or standard output that cannot be read or written, no RDRAND), 2 on a
+ * an SM2 signature that is not valid, a key file that holds no usable key, a
+ * file or standard output that cannot be read or written, no RDRAND), 2 on a
  * usage error (an unknown command or option, malformed hex, a key of the wrong
  * length).
  *
@@ -124,7 +125,8 @@ public final class ZenthalCli {
             err.println(prefix + "cannot load the native library: " + e.getMessage());
             return EXIT_FAILED;
         } catch (OutOfMemoryError e) {
-            boolean streamed = command == Command.SM3 || command == Command.HMAC;
+            boolean streamed = command == Command.SM3 || command == Command.HMAC || command == Command.SM2_SIGN
+                    || command == Command.SM2_VERIFY;
             err.println(prefix + "out of memory" + (streamed ? "" : " (inputs and outputs are held whole in memory)"));
             return EXIT_FAILED;
         }
