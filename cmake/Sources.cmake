@@ -29,6 +29,7 @@ function(zenthal_sources prefix src)
       "${src}/forms/sm2_x86_adx.cpp" "${src}/forms/sm2_base_table.cpp" PARENT_SCOPE)
   set(${prefix}_BRIDGES
       "${src}/com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal.cpp"
+      "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm2Native.cpp"
       "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm3Native.cpp"
       "${src}/com_tarvik_lumora_Quorvex_zenthal_Sm4Native.cpp" PARENT_SCOPE)
   set(${prefix}_HWRAND "${src}/hwrand/rdrand.cpp" PARENT_SCOPE)

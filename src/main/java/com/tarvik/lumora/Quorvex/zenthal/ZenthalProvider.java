@@ -29,8 +29,31 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
  *       and {@code .8} (GCM) name the NoPadding forms;</li>
  *   <li>{@code KeyGenerator} {@value #SM4}: 16 random bytes;</li>
  *   <li>{@code AlgorithmParameters} {@value #SM4} (the IV of CBC or CTR) and
- *       {@code GCM} (IV and tag length).</li>
+ *       {@code GCM} (IV and tag length);</li>
+ *   <li>{@code Signature} {@value #SM3_WITH_SM2} (also {@code SM2} and the OID
+ *       {@code 1.2.156.10197.1.501}): SM2 signatures (GB/T 32918) over SM3, in
+ *       DER, and {@value #SM3_WITH_SM2_P1363} for the 64 bytes {@code r || s};
+ *       the signer's ID (default {@value Sm2ParameterSpec#DEFAULT_ID}) through
+ *       an {@link Sm2ParameterSpec};</li>
+ *   <li>{@code KeyPairGenerator} {@value #SM2} and {@code KeyFactory}
+ *       {@value #SM2}: keys on the SM2 curve that are
+ *       {@link java.security.interfaces.ECPublicKey} and
+ *       {@link java.security.interfaces.ECPrivateKey}, encoded as OpenSSL
+ *       encodes them (X.509 and PKCS#8 with id-ecPublicKey and the curve
+ *       1.2.156.10197.1.301), also from {@code ECPublicKeySpec},
+ *       {@code ECPrivateKeySpec} and the raw point of an
+ *       {@link Sm2PublicKeySpec}. Other providers' EC keys on the SM2 curve
+ *       work in the {@code Signature} as they are. No {@code EC} service is
+ *       registered, so the platform's own EC algorithms are never shadowed.</li>
  * </ul>
+ *
+ * <pre>{@code
+ * KeyPair pair = KeyPairGenerator.getInstance("SM2", zenthal).generateKeyPair();
+ * Signature signer = Signature.getInstance("SM3withSM2", zenthal);
+ * signer.initSign(pair.getPrivate());
+ * signer.update(message);
+ * byte[] signature = signer.sign();                    // DER, as OpenSSL writes it
+ * }</pre>
  *
  * <pre>{@code
  * Cipher c = Cipher.getInstance("SM4/GCM/NoPadding", zenthal);
@@ -89,7 +112,15 @@ public final class ZenthalProvider extends Provider {
     /** The name of the SM4 {@code Cipher}, {@code KeyGenerator} and {@code AlgorithmParameters}. */
     public static final String SM4 = "SM4";
 
+    /** The name of the SM2 {@code KeyPairGenerator} and {@code KeyFactory}. */
+    public static final String SM2 = "SM2";
+    /** The name of the SM2 {@code Signature} over SM3, DER-encoded. */
+    public static final String SM3_WITH_SM2 = "SM3withSM2";
+    /** The name of the SM2 {@code Signature} over SM3 whose signatures are the 64 bytes {@code r || s}. */
+    public static final String SM3_WITH_SM2_P1363 = "SM3withSM2inP1363Format";
+
     private static final String SM3_OID = "1.2.156.10197.1.401";
+    private static final String SM3_WITH_SM2_OID = "1.2.156.10197.1.501";
     private static final String SM4_OID = "1.2.156.10197.1.104";
 
     /**
@@ -101,7 +132,7 @@ public final class ZenthalProvider extends Provider {
     public ZenthalProvider() {
         super(NAME, BuildInfo.version(),
                 "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor, "
-                        + "Cipher SM4 in ECB, CBC, CTR and GCM)");
+                        + "Cipher SM4 in ECB, CBC, CTR and GCM, Signature SM3withSM2 with its KeyPairGenerator and KeyFactory)");
         putService(new Service(this, "SecureRandom", RDRAND, RdrandSecureRandomSpi.class.getName(), null,
                 Map.of("ThreadSafe", "true")));
         put("MessageDigest", SM3, oids(SM3_OID), null, Sm3MessageDigestSpi.class, Sm3MessageDigestSpi::new);
@@ -111,6 +142,21 @@ public final class ZenthalProvider extends Provider {
         put("AlgorithmParameters", SM4, oids(SM4_OID), null, Sm4ParametersSpi.Iv.class, Sm4ParametersSpi.Iv::new);
         put("AlgorithmParameters", "GCM", List.of("SM4GCM", "SM4-GCM", SM4_OID + ".8", "OID." + SM4_OID + ".8"), null,
                 Sm4ParametersSpi.Gcm.class, Sm4ParametersSpi.Gcm::new);
+        putSm2();
+    }
+
+    // SM2 under its own names only: an "EC" service here would take the
+    // platform's EC keys and curves away from the JDK's provider. The key
+    // classes let delayed provider selection pick the Signature by key, any
+    // provider's EC keys on the SM2 curve included.
+    private void putSm2() {
+        Map<String, String> keys = Map.of("SupportedKeyClasses",
+                "java.security.interfaces.ECPublicKey|java.security.interfaces.ECPrivateKey");
+        put("KeyPairGenerator", SM2, null, null, Sm2KeyPairGeneratorSpi.class, Sm2KeyPairGeneratorSpi::new);
+        put("KeyFactory", SM2, null, null, Sm2KeyFactorySpi.class, Sm2KeyFactorySpi::new);
+        List<String> aliases = List.of(SM2, SM3_WITH_SM2_OID, "OID." + SM3_WITH_SM2_OID);
+        put("Signature", SM3_WITH_SM2, aliases, keys, Sm2SignatureSpi.class, () -> new Sm2SignatureSpi(true));
+        put("Signature", SM3_WITH_SM2_P1363, null, keys, Sm2SignatureSpi.class, () -> new Sm2SignatureSpi(false));
     }
 
     // Each transformation is registered by its full name and made by the

@@ -3,13 +3,14 @@ package com.tarvik.lumora.Quorvex.zenthal;
 import java.util.Optional;
 
 /**
- * The status codes that the native methods of {@link LoadNativeZenthal} return,
- * with their names and meanings.
+ * The status codes that the native methods of {@link LoadNativeZenthal} (and
+ * the package's own native classes) return, with their names and meanings.
  *
  * <p>The negative codes are disjoint by origin, so a code alone tells where a
  * failure arose: {@code -1} and {@code -3} come from the random source,
  * {@code -6} to {@code -9} from the native bridge, {@code -16385} to
- * {@code -16388} from the SM4 modes. A caller of the raw methods can turn a code
+ * {@code -16388} from the SM4 modes, {@code -16401} to {@code -16404} from
+ * SM2. A caller of the raw methods can turn a code
  * into words with {@link #describe(int)}:
  *
  * <pre>{@code
@@ -48,7 +49,15 @@ public enum ZenthalStatus {
     /** Opening: the last block does not end in valid PKCS#7 padding. */
     SM4_ERR_BAD_PADDING(-16387, "the last block does not end in valid PKCS#7 padding"),
     /** Opening: the MAC recomputed over the plaintext differs from the envelope's. */
-    SM4_ERR_MAC_MISMATCH(-16388, "the MAC does not match");
+    SM4_ERR_MAC_MISMATCH(-16388, "the MAC does not match"),
+    /** SM2: a private key outside [1, n - 2], or an inverse that is not its own. */
+    SM2_ERR_PRIVATE_KEY(-16401, "the SM2 private key is not in [1, n - 2]"),
+    /** SM2: a public key that is not 04 || x || y of a point on the curve. */
+    SM2_ERR_PUBLIC_KEY(-16402, "the SM2 public key is not an uncompressed point on the curve"),
+    /** SM2: the signature does not verify (r or s out of range included). */
+    SM2_ERR_SIGNATURE(-16403, "the SM2 signature does not verify"),
+    /** SM2: the signer's ID is longer than 8191 bytes. */
+    SM2_ERR_ID_LENGTH(-16404, "the SM2 signer ID is longer than 8191 bytes");
 
     /**
      * The SM4 bridge's answer when a direct output buffer overlaps its input

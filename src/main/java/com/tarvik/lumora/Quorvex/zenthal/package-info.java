@@ -1,5 +1,5 @@
 /**
- * SM3, the SM4 envelope, the SM4 cipher modes and RDRAND for Java, over the
+ * SM3, the SM4 envelope, the SM4 cipher modes, SM2 signatures and RDRAND for Java, over the
  * native library {@code libzenthal_jni} packed in this jar.
  *
  * <ul>
@@ -21,7 +21,12 @@
  *       "HmacSM3" and {@code SecureRandom} "RDRAND", for code that asks for
  *       algorithms by name, and {@code Cipher} "SM4" in ECB and CBC
  *       (NoPadding or PKCS5Padding), CTR and GCM, with {@code KeyGenerator}
- *       "SM4" and {@code AlgorithmParameters} "SM4" and "GCM";</li>
+ *       "SM4" and {@code AlgorithmParameters} "SM4" and "GCM", and SM2
+ *       signatures as {@code Signature} "SM3withSM2" with
+ *       {@code KeyPairGenerator} and {@code KeyFactory} "SM2" (the signer's ID
+ *       through {@link com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec},
+ *       raw points through
+ *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2PublicKeySpec});</li>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal}: the raw
  *       native methods, whose status codes
  *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalStatus} names;</li>

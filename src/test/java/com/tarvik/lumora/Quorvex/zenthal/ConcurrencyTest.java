@@ -239,6 +239,48 @@ class ConcurrencyTest {
         }
     }
 
+    /**
+     * One fresh SM2 key pair shared by every thread, each with its own
+     * Signature, all starting at once: the key's lazily kept values (the
+     * public key, (1 + d)^-1, Z) are first computed in a race, and every
+     * signature must still verify under Bouncy Castle.
+     */
+    @Test
+    void sm2KeysSharedByManyThreadsSignCorrectly() throws Exception {
+        java.security.Provider zenthal = new ZenthalProvider();
+        java.security.Provider bc = new org.bouncycastle.jce.provider.BouncyCastleProvider();
+        for (int round = 0; round < 3; round++) {
+            java.security.KeyPair pair = java.security.KeyPairGenerator.getInstance("SM2", zenthal).generateKeyPair();
+            CyclicBarrier start = new CyclicBarrier(THREADS);
+            ExecutorService pool = Executors.newFixedThreadPool(THREADS);
+            List<Future<String>> results = new ArrayList<>();
+            for (int t = 0; t < THREADS; t++) {
+                final long seed = 0x5A2C_0000L + 100 * round + t;
+                results.add(pool.submit(() -> {
+                    Random rnd = new Random(seed);
+                    java.security.Signature ours = java.security.Signature.getInstance("SM3withSM2", zenthal);
+                    java.security.Signature theirs = java.security.Signature.getInstance("SM3withSM2", bc);
+                    start.await();
+                    for (int i = 0; i < 40; i++) {
+                        byte[] msg = random(rnd, rnd.nextInt(200));
+                        ours.initSign(pair.getPrivate());
+                        ours.update(msg);
+                        byte[] sig = ours.sign();
+                        theirs.initVerify(pair.getPublic());
+                        theirs.update(msg);
+                        if (!theirs.verify(sig)) return "seed " + seed + " message " + i + ": Bouncy Castle rejects it";
+                    }
+                    return null;
+                }));
+            }
+            pool.shutdown();
+            for (Future<String> f : results) {
+                String problem = f.get(2, TimeUnit.MINUTES);
+                if (problem != null) fail(problem);
+            }
+        }
+    }
+
     @Test
     void firstUseOfTheSupportCacheSettlesOnOneAnswer() throws Exception {
         int here = LoadNativeZenthal.isRDRANDSupported();

@@ -593,6 +593,225 @@ class MisuseTest {
         runAll("cipher mode", cases);
     }
 
+    // ---------------------------------------------------------------- SM2
+
+    private static final int SM2_ERR_PRIVATE_KEY = -16401, SM2_ERR_PUBLIC_KEY = -16402, SM2_ERR_SIGNATURE = -16403,
+            SM2_ERR_ID_LENGTH = -16404;
+    private static final org.bouncycastle.asn1.x9.X9ECParameters SM2 =
+            org.bouncycastle.asn1.gm.GMNamedCurves.getByName("sm2p256v1");
+
+    private static byte[] fixed32(java.math.BigInteger v) {
+        byte[] b = v.toByteArray();
+        byte[] out = new byte[32];
+        int n = Math.min(b.length, 32);
+        System.arraycopy(b, b.length - n, out, 32 - n, n);
+        return out;
+    }
+
+    private static byte[] sm2Point(java.math.BigInteger d) {
+        return SM2.getG().multiply(d).normalize().getEncoded(false);
+    }
+
+    /** Z = SM3(ENTL || ID || a || b || xG || yG || x || y), computed with Bouncy Castle's SM3. */
+    private static byte[] sm2Z(byte[] pub, byte[] id) {
+        org.bouncycastle.crypto.digests.SM3Digest d = new org.bouncycastle.crypto.digests.SM3Digest();
+        int bits = id.length * 8;
+        d.update((byte) (bits >> 8));
+        d.update((byte) bits);
+        d.update(id, 0, id.length);
+        for (java.math.BigInteger v : new java.math.BigInteger[] {SM2.getCurve().getA().toBigInteger(),
+                SM2.getCurve().getB().toBigInteger(), SM2.getG().getAffineXCoord().toBigInteger(),
+                SM2.getG().getAffineYCoord().toBigInteger()}) {
+            d.update(fixed32(v), 0, 32);
+        }
+        d.update(pub, 1, 64);
+        byte[] z = new byte[32];
+        d.doFinal(z, 0);
+        return z;
+    }
+
+    private static Case sm2(String call, IntSupplier op, List<String> names, Object... arrays) {
+        return new Case("Sm2Native." + call, op, names, arrays);
+    }
+
+    /**
+     * Every SM2 native given nulls, arrays one byte short or long, ranges
+     * outside their arrays, an ID or entropy beyond what is taken, and keys
+     * the engine refuses; then each valid call, its output computed with
+     * Bouncy Castle (or, for a signature, by the same call made once before).
+     */
+    @Test
+    void sm2Signatures() {
+        Random rnd = new Random(0x315E_000AL);
+        java.math.BigInteger n = SM2.getN();
+        byte[] seed = random(rnd, 64);
+        java.math.BigInteger dv = new java.math.BigInteger(1, seed).mod(n.subtract(java.math.BigInteger.TWO))
+                .add(java.math.BigInteger.ONE);
+        byte[] d = fixed32(dv);
+        byte[] pub = sm2Point(dv);
+        byte[] inverse = fixed32(dv.add(java.math.BigInteger.ONE).modInverse(n));
+        byte[] otherInverse = fixed32(dv.add(java.math.BigInteger.TWO).modInverse(n));
+        byte[] offCurve = pub.clone();
+        offCurve[64] ^= 1;
+        byte[] id = random(rnd, 20);
+        byte[] z = sm2Z(pub, id);
+        byte[] e = random(rnd, 32);
+        byte[] entropy = random(rnd, 32);
+        byte[] sig = new byte[64];
+        assertEquals(OK, Sm2Native.signDigest(d, inverse, e, entropy, 0, 32, sig));
+        assertEquals(OK, Sm2Native.verifyDigest(pub, e, sig));
+        byte[] ones = new byte[32];
+        Arrays.fill(ones, (byte) 0xFF);
+        byte[][] badKeys = {new byte[32], fixed32(n.subtract(java.math.BigInteger.ONE)), fixed32(n), ones};
+        List<Case> cases = new ArrayList<>();
+        List<String> kp = List.of("random", "priv", "pub");
+
+        // generateKey(random64, priv32, pub65)
+        for (byte[][] a : new byte[][][] {{null, filled(32), filled(65)}, {seed.clone(), null, filled(65)},
+                {seed.clone(), filled(32), null}, {random(rnd, 63), filled(32), filled(65)},
+                {random(rnd, 65), filled(32), filled(65)}, {seed.clone(), filled(31), filled(65)},
+                {seed.clone(), filled(33), filled(65)}, {seed.clone(), filled(32), filled(64)},
+                {seed.clone(), filled(32), filled(66)}, {new byte[0], new byte[0], new byte[0]}}) {
+            cases.add(sm2("generateKey(" + d(a[0]) + ", " + d(a[1]) + ", " + d(a[2]) + ")",
+                    () -> Sm2Native.generateKey(a[0], a[1], a[2]), kp, (Object[]) a).returns(ERR_ARGUMENT));
+        }
+        byte[][] gen = {seed.clone(), filled(32), filled(65)};
+        cases.add(sm2("generateKey(valid)", () -> Sm2Native.generateKey(gen[0], gen[1], gen[2]), kp, (Object[]) gen)
+                .returns(OK, "priv", d, "pub", pub));
+
+        // publicKey(priv32, pub65) and signInverse(priv32, inverse32)
+        List<String> pp = List.of("priv", "out");
+        for (byte[][] a : new byte[][][] {{null, filled(65)}, {d.clone(), null}, {filled(31), filled(65)},
+                {filled(33), filled(65)}, {d.clone(), filled(64)}, {d.clone(), filled(66)}}) {
+            cases.add(sm2("publicKey(" + d(a[0]) + ", " + d(a[1]) + ")", () -> Sm2Native.publicKey(a[0], a[1]), pp,
+                    (Object[]) a).returns(ERR_ARGUMENT));
+        }
+        for (byte[][] a : new byte[][][] {{null, filled(32)}, {d.clone(), null}, {filled(31), filled(32)},
+                {filled(33), filled(32)}, {d.clone(), filled(31)}, {d.clone(), filled(33)}}) {
+            cases.add(sm2("signInverse(" + d(a[0]) + ", " + d(a[1]) + ")", () -> Sm2Native.signInverse(a[0], a[1]), pp,
+                    (Object[]) a).returns(ERR_ARGUMENT));
+        }
+        for (byte[] bad : badKeys) {
+            byte[] k = bad.clone(), out = filled(65), inv = filled(32);
+            cases.add(sm2("publicKey(d outside [1, n - 2])", () -> Sm2Native.publicKey(k, out), pp, k, out)
+                    .returns(SM2_ERR_PRIVATE_KEY));
+            cases.add(sm2("signInverse(d outside [1, n - 2])", () -> Sm2Native.signInverse(k, inv), pp, k, inv)
+                    .returns(SM2_ERR_PRIVATE_KEY));
+        }
+        byte[] k1 = d.clone(), out1 = filled(65), k2 = d.clone(), out2 = filled(32);
+        cases.add(sm2("publicKey(valid)", () -> Sm2Native.publicKey(k1, out1), pp, k1, out1).returns(OK, "out", pub));
+        cases.add(sm2("signInverse(valid)", () -> Sm2Native.signInverse(k2, out2), pp, k2, out2)
+                .returns(OK, "out", inverse));
+
+        // checkPublicKey(pub65)
+        for (byte[] p : new byte[][] {null, Arrays.copyOf(pub, 64), Arrays.copyOf(pub, 66), new byte[0]}) {
+            cases.add(sm2("checkPublicKey(" + d(p) + ")", () -> Sm2Native.checkPublicKey(p), List.of("pub"), (Object) p)
+                    .returns(ERR_ARGUMENT));
+        }
+        byte[] infinity = new byte[65];
+        infinity[0] = 4;
+        byte[] compressed = pub.clone();
+        compressed[0] = 2;
+        for (byte[] p : new byte[][] {offCurve, infinity, compressed, filled(65)}) {
+            byte[] q = p.clone();
+            cases.add(sm2("checkPublicKey(not a point)", () -> Sm2Native.checkPublicKey(q), List.of("pub"), (Object) q)
+                    .returns(SM2_ERR_PUBLIC_KEY));
+        }
+        byte[] goodPub = pub.clone();
+        cases.add(sm2("checkPublicKey(valid)", () -> Sm2Native.checkPublicKey(goodPub), List.of("pub"), (Object) goodPub)
+                .returns(OK));
+
+        // computeZ(pub65, id, idOff, idLen, z32)
+        List<String> zn = List.of("pub", "id", "z");
+        int[][] ranges = {{-1, 1}, {0, -1}, {0, 21}, {1, 20}, {21, 0}, {1, Integer.MAX_VALUE}, {Integer.MAX_VALUE, 1},
+            {Integer.MIN_VALUE, 0}, {10, Integer.MIN_VALUE}};
+        for (int[] r : ranges) {
+            byte[] p = pub.clone(), i = id.clone(), out = filled(32);
+            cases.add(sm2("computeZ(id " + r[0] + ", " + r[1] + ")", () -> Sm2Native.computeZ(p, i, r[0], r[1], out),
+                    zn, p, i, out).returns(ERR_ARGUMENT));
+        }
+        for (byte[][] a : new byte[][][] {{null, id.clone(), filled(32)}, {pub.clone(), null, filled(32)},
+                {pub.clone(), id.clone(), null}, {pub.clone(), id.clone(), filled(31)}, {pub.clone(), id.clone(), filled(33)},
+                {Arrays.copyOf(pub, 64), id.clone(), filled(32)}}) {
+            cases.add(sm2("computeZ(" + d(a[0]) + ", " + d(a[1]) + ", 0, 20, " + d(a[2]) + ")",
+                    () -> Sm2Native.computeZ(a[0], a[1], 0, a[1] == null ? 0 : 20, a[2]), zn, (Object[]) a)
+                    .returns(ERR_ARGUMENT));
+        }
+        byte[] longId = random(rnd, 8192), zl = filled(32), pl = pub.clone();
+        cases.add(sm2("computeZ(an ID of 8192 bytes)", () -> Sm2Native.computeZ(pl, longId, 0, 8192, zl), zn, pl,
+                longId, zl).returns(SM2_ERR_ID_LENGTH));
+        byte[] zo = filled(32), po = offCurve.clone(), io = id.clone();
+        cases.add(sm2("computeZ(off the curve)", () -> Sm2Native.computeZ(po, io, 0, 20, zo), zn, po, io, zo)
+                .returns(SM2_ERR_PUBLIC_KEY));
+        byte[] zv = filled(32), pv = pub.clone(), iv = cat32(random(rnd, 5), id);
+        cases.add(sm2("computeZ(valid, at an offset)", () -> Sm2Native.computeZ(pv, iv, 5, 20, zv), zn, pv, iv, zv)
+                .returns(OK, "z", z));
+        byte[] zm = filled(32), pm = pub.clone(), longest = random(rnd, 8191);
+        cases.add(sm2("computeZ(the longest ID)", () -> Sm2Native.computeZ(pm, longest, 0, 8191, zm), zn, pm, longest,
+                zm).returns(OK, "z", sm2Z(pub, longest)));
+
+        // signDigest(priv32, inverse32OrNull, e32, entropy, entOff, entLen, sig64)
+        List<String> sn = List.of("priv", "inverse", "e", "entropy", "sig");
+        Object[][] bad = {
+            {null, inverse, e, entropy, 0, 32, 64}, {d, inverse, null, entropy, 0, 32, 64},
+            {d, inverse, e, null, 0, 0, 64}, {d, inverse, e, entropy, 0, 32, null},
+            {filled(31), inverse, e, entropy, 0, 32, 64}, {d, filled(31), e, entropy, 0, 32, 64},
+            {d, filled(33), e, entropy, 0, 32, 64}, {d, inverse, filled(33), entropy, 0, 32, 64},
+            {d, inverse, e, entropy, 0, 32, 63}, {d, inverse, e, entropy, 0, 32, 65},
+            {d, inverse, e, entropy, -1, 1, 64}, {d, inverse, e, entropy, 0, -1, 64}, {d, inverse, e, entropy, 0, 33, 64},
+            {d, inverse, e, entropy, 1, Integer.MAX_VALUE, 64}, {d, inverse, e, entropy, Integer.MIN_VALUE, 0, 64},
+            {d, inverse, e, new byte[4097], 0, 4097, 64},
+        };
+        for (Object[] a : bad) cases.add(signCase(a, sn).returns(ERR_ARGUMENT));
+        for (byte[] k : badKeys) cases.add(signCase(new Object[] {k, null, e, entropy, 0, 32, 64}, sn).returns(SM2_ERR_PRIVATE_KEY));
+        cases.add(signCase(new Object[] {d, otherInverse, e, entropy, 0, 32, 64}, sn).note("another key's inverse")
+                .returns(SM2_ERR_PRIVATE_KEY));
+        cases.add(signCase(new Object[] {d, inverse, e, entropy, 0, 32, 64}, sn).returns(OK, "sig", sig));
+        // The inverse only saves work: without it, the same nonce and signature.
+        cases.add(signCase(new Object[] {d, null, e, entropy, 0, 32, 64}, sn).returns(OK, "sig", sig));
+        cases.add(signCase(new Object[] {d, inverse, e, cat32(random(rnd, 7), entropy), 7, 32, 64}, sn)
+                .note("entropy at an offset").returns(OK, "sig", sig));
+
+        // verifyDigest(pub65, e32, sig64)
+        List<String> vn = List.of("pub", "e", "sig");
+        for (byte[][] a : new byte[][][] {{null, e, sig}, {pub, null, sig}, {pub, e, null}, {Arrays.copyOf(pub, 64), e, sig},
+                {pub, Arrays.copyOf(e, 31), sig}, {pub, e, Arrays.copyOf(sig, 63)}, {pub, e, Arrays.copyOf(sig, 65)}}) {
+            cases.add(verifyCase(a, vn).returns(ERR_ARGUMENT));
+        }
+        cases.add(verifyCase(new byte[][] {offCurve, e, sig}, vn).returns(SM2_ERR_PUBLIC_KEY));
+        byte[] nr = sig.clone();
+        System.arraycopy(fixed32(n), 0, nr, 0, 32);
+        for (byte[] s : new byte[][] {new byte[64], nr, filled(64), cat32(Arrays.copyOf(sig, 32), new byte[32])}) {
+            cases.add(verifyCase(new byte[][] {pub, e, s}, vn).returns(SM2_ERR_SIGNATURE));
+        }
+        cases.add(verifyCase(new byte[][] {pub, e, sig}, vn).returns(OK));
+
+        runAll("SM2", cases);
+    }
+
+    private static byte[] cat32(byte[] a, byte[] b) {
+        return NativeTestSupport.concat(a, b);
+    }
+
+    /** signDigest on fresh copies of {@code a}; a sig length in place of an array makes a filled one. */
+    private static Case signCase(Object[] a, List<String> names) {
+        byte[] priv = copyOf(a[0]), inv = copyOf(a[1]), e = copyOf(a[2]), ent = copyOf(a[3]);
+        byte[] sig = a[6] == null ? null : filled((Integer) a[6]);
+        int off = (Integer) a[4], len = (Integer) a[5];
+        return sm2("signDigest(" + d(priv) + ", " + d(inv) + ", " + d(e) + ", " + d(ent) + ", " + off + ", " + len + ", "
+                + d(sig) + ")", () -> Sm2Native.signDigest(priv, inv, e, ent, off, len, sig), names, priv, inv, e, ent, sig);
+    }
+
+    private static Case verifyCase(byte[][] a, List<String> names) {
+        byte[] pub = copyOf(a[0]), e = copyOf(a[1]), sig = copyOf(a[2]);
+        return sm2("verifyDigest(" + d(pub) + ", " + d(e) + ", " + d(sig) + ")", () -> Sm2Native.verifyDigest(pub, e, sig),
+                names, pub, e, sig);
+    }
+
+    private static byte[] copyOf(Object b) {
+        return b == null ? null : ((byte[]) b).clone();
+    }
+
     // ---------------------------------------------------------------- running
 
     private static void runAll(String table, List<Case> cases) {

@@ -57,7 +57,7 @@ public final class NativeTestSupport {
         return HexFormat.of().formatHex(b);
     }
 
-    static byte[] concat(byte[] a, byte[] b) {
+    public static byte[] concat(byte[] a, byte[] b) {
         byte[] r = Arrays.copyOf(a, a.length + b.length);
         System.arraycopy(b, 0, r, a.length, b.length);
         return r;

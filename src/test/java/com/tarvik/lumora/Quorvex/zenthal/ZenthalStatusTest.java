@@ -36,6 +36,14 @@ class ZenthalStatusTest {
         envelope[envelope.length - 1] ^= 1;
         returned.put("SM4_ERR_MAC_MISMATCH",
                 LoadNativeZenthal.sm4CbcDecryptWithMacNative(k, k, k, envelope, 0, out, new int[] {64}));
+        byte[] pub = new byte[65];
+        byte[] d = new byte[32];
+        d[31] = 1;
+        assertEquals(1, Sm2Native.publicKey(d, pub));
+        returned.put("SM2_ERR_PRIVATE_KEY", Sm2Native.publicKey(new byte[32], new byte[65]));
+        returned.put("SM2_ERR_PUBLIC_KEY", Sm2Native.checkPublicKey(offCurve(pub)));
+        returned.put("SM2_ERR_SIGNATURE", Sm2Native.verifyDigest(pub, new byte[32], new byte[64]));
+        returned.put("SM2_ERR_ID_LENGTH", Sm2Native.computeZ(pub, new byte[8192], 0, 8192, new byte[32]));
         if (LoadNativeZenthal.isRDRANDSupported() == 0) {
             returned.put("DRNG_NO_RDRAND", LoadNativeZenthal.nextBytesNative(out, 1));
         }
@@ -45,10 +53,16 @@ class ZenthalStatusTest {
             String text = ZenthalStatus.describe(code);
             assertTrue(text.startsWith(e.getKey() + " (" + code + "): "), text);
         }
-        for (int unknown : new int[] {0, 2, -2, -4, -10, -16384, -16389}) {
+        for (int unknown : new int[] {0, 2, -2, -4, -10, -16384, -16389, -16400, -16405}) {
             assertEquals(Optional.empty(), ZenthalStatus.fromCode(unknown));
             assertEquals("unknown status " + unknown, ZenthalStatus.describe(unknown));
         }
+    }
+
+    private static byte[] offCurve(byte[] pub) {
+        byte[] p = pub.clone();
+        p[64] ^= 1;
+        return p;
     }
 
     @Test

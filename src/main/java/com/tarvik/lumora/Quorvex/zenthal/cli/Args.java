@@ -20,12 +20,13 @@ final class Args {
      * asked for.
      */
     static Args parse(Command command, String[] args) throws UsageException {
-        for (int i = 1; i < args.length && !args[i].equals("--"); i++) {
+        int first = command.words();
+        for (int i = first; i < args.length && !args[i].equals("--"); i++) {
             if (args[i].equals("--help") || args[i].equals("-h")) return null;
         }
         Args a = new Args();
         boolean options = true;
-        for (int i = 1; i < args.length; i++) {
+        for (int i = first; i < args.length; i++) {
             String arg = args[i];
             if (options && arg.equals("--")) {
                 options = false;

@@ -10,9 +10,16 @@ enum Command {
     SEAL("seal", envelopeOptions(), Set.of(), Help.SEAL),
     OPEN("open", envelopeOptions(), Set.of(), Help.OPEN),
     RANDOM("random", Set.of(), Set.of("--raw"), Help.RANDOM),
-    INFO("info", Set.of(), Set.of(), Help.INFO);
+    INFO("info", Set.of(), Set.of(), Help.INFO),
+    SM2_KEYGEN("sm2 keygen", Set.of("--out", "--pub-out"), Set.of(), Help.SM2_KEYGEN),
+    SM2_PUB("sm2 pub", Set.of("--key", "--out"), Set.of(), Help.SM2_PUB),
+    SM2_SIGN("sm2 sign", Set.of("--key", "--id", "--in", "--out"), Set.of(), Help.SM2_SIGN),
+    SM2_VERIFY("sm2 verify", Set.of("--pub", "--key", "--sig", "--id", "--in"), Set.of(), Help.SM2_VERIFY);
 
-    /** The word that names the command. */
+    /** The word that groups commands of two words ({@code zenthal sm2 sign}). */
+    static final String SM2_GROUP = "sm2";
+
+    /** The words that name the command. */
     final String word;
     /** The options that take a value. */
     final Set<String> valued;
@@ -28,12 +35,24 @@ enum Command {
         this.help = help;
     }
 
-    /** The command of that word, or null. */
+    /** The command of that word (or two words), or null. */
     static Command named(String word) {
         for (Command c : values()) {
             if (c.word.equals(word)) return c;
         }
         return null;
+    }
+
+    /** The command a command line starts with: its first word, or the first two for a group. */
+    static Command of(String[] args) {
+        if (args.length == 0) return null;
+        if (args[0].equals(SM2_GROUP)) return args.length > 1 ? named(SM2_GROUP + " " + args[1]) : null;
+        return named(args[0]);
+    }
+
+    /** How many arguments name the command. */
+    int words() {
+        return word.indexOf(' ') < 0 ? 1 : 2;
     }
 
     private static Set<String> envelopeOptions() {

@@ -5,22 +5,40 @@ import java.io.InputStream;
 import java.io.PrintStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.charset.StandardCharsets;
+import java.security.GeneralSecurityException;
+import java.security.KeyFactory;
+import java.security.KeyPair;
+import java.security.KeyPairGenerator;
 import java.security.MessageDigest;
+import java.security.NoSuchAlgorithmException;
+import java.security.PrivateKey;
+import java.security.Provider;
+import java.security.PublicKey;
+import java.security.Signature;
+import java.security.SignatureException;
+import java.security.spec.InvalidKeySpecException;
+import java.security.spec.PKCS8EncodedKeySpec;
+import java.security.spec.X509EncodedKeySpec;
 import java.util.Arrays;
 import java.util.HexFormat;
 import java.util.List;
 
 import javax.crypto.AEADBadTagException;
+import javax.security.auth.DestroyFailedException;
 
 import com.tarvik.lumora.Quorvex.zenthal.HardwareRandom;
 import com.tarvik.lumora.Quorvex.zenthal.HmacSm3;
 import com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal;
+import com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec;
 import com.tarvik.lumora.Quorvex.zenthal.Sm3;
 import com.tarvik.lumora.Quorvex.zenthal.Sm4Envelope;
+import com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider;
 
 /**
- * The seven commands, on the tool's standard streams. Keys, MAC keys, Z and
- * plaintexts are wiped once used; a secret's value is never echoed.
+ * The commands, on the tool's standard streams. Keys, MAC keys, Z and
+ * plaintexts are wiped once used, and SM2 private keys destroyed; a secret's
+ * value is never echoed.
  */
 final class Commands {
     private final InputStream in;
@@ -91,6 +109,14 @@ final class Commands {
                         : "no (only GenuineIntel processors that report RDRAND are used)"));
                 out.println("version:         " + ZenthalCli.version());
                 return ZenthalCli.EXIT_OK;
+            case SM2_KEYGEN:
+                return sm2Keygen(a);
+            case SM2_PUB:
+                return sm2Pub(a);
+            case SM2_SIGN:
+                return sm2Sign(a);
+            case SM2_VERIFY:
+                return sm2Verify(a);
             default:
                 throw new AssertionError(command);
         }
@@ -271,5 +297,236 @@ final class Commands {
                     + 2 * Sm4Envelope.KEY_LENGTH + " hex digits), not " + b.length);
         }
         return b;
+    }
+
+    // ---------------------------------------------------------------- SM2
+
+    private static final List<String> PRIVATE_LABELS = List.of("PRIVATE KEY", "EC PRIVATE KEY", "SM2 PRIVATE KEY");
+    private static final String SIGNATURE = ZenthalProvider.SM3_WITH_SM2;
+
+    /** AlgorithmIdentifier { id-ecPublicKey } without a curve: a SEC1 key names its own. */
+    private static final byte[] EC_ALGORITHM = {0x30, 0x09, 0x06, 0x07, 0x2A, (byte) 0x86, 0x48, (byte) 0xCE, 0x3D,
+        0x02, 0x01};
+
+    private int sm2Keygen(Args a) throws UsageException, FailedException {
+        a.noOperands();
+        String keyOut = a.values.getOrDefault("--out", "-");
+        String pubOut = a.values.get("--pub-out");
+        if (keyOut.equals("-") && "-".equals(pubOut)) {
+            throw new UsageException("--out and --pub-out cannot both be standard output");
+        }
+        KeyPair pair;
+        try {
+            pair = KeyPairGenerator.getInstance(ZenthalProvider.SM2, provider()).generateKeyPair();
+        } catch (NoSuchAlgorithmException e) {
+            throw new FailedException(e.getMessage());
+        }
+        byte[] der = pair.getPrivate().getEncoded();
+        byte[] pem = Pem.encode("PRIVATE KEY", der);
+        try {
+            output(keyOut, pem, true);
+            if (pubOut != null) output(pubOut, Pem.encode("PUBLIC KEY", pair.getPublic().getEncoded()), false);
+        } finally {
+            Arrays.fill(der, (byte) 0);
+            Arrays.fill(pem, (byte) 0);
+            destroy(pair.getPrivate());
+        }
+        return ZenthalCli.EXIT_OK;
+    }
+
+    private int sm2Pub(Args a) throws UsageException, FailedException {
+        a.noOperands();
+        PrivateKey key = privateKey(a.required("--key"));
+        try {
+            output(a.values.getOrDefault("--out", "-"), Pem.encode("PUBLIC KEY", publicOf(key).getEncoded()), false);
+        } finally {
+            destroy(key);
+        }
+        return ZenthalCli.EXIT_OK;
+    }
+
+    private int sm2Sign(Args a) throws UsageException, FailedException {
+        a.noOperands();
+        String source = a.values.getOrDefault("--in", "-");
+        a.oneReaderOfStdin(source.equals("-") ? "the message" : null, "--key");
+        Sm2ParameterSpec id = id(a);
+        PrivateKey key = privateKey(a.required("--key"));
+        try {
+            Signature signer = Signature.getInstance(SIGNATURE, provider());
+            signer.initSign(key);
+            if (id != null) signer.setParameter(id);
+            feed(source, signer);
+            output(a.values.getOrDefault("--out", "-"), signer.sign(), false);
+            return ZenthalCli.EXIT_OK;
+        } catch (GeneralSecurityException e) {
+            throw new FailedException("cannot sign: " + e.getMessage());
+        } finally {
+            destroy(key);
+        }
+    }
+
+    private int sm2Verify(Args a) throws UsageException, FailedException {
+        a.noOperands();
+        String source = a.values.getOrDefault("--in", "-");
+        a.oneReaderOfStdin(source.equals("-") ? "the message" : null, "--sig", "--pub", "--key");
+        String pubFile = a.values.get("--pub"), keyFile = a.values.get("--key");
+        if ((pubFile == null) == (keyFile == null)) throw new UsageException("give --pub or --key, one of the two");
+        Sm2ParameterSpec id = id(a);
+        byte[] sig = read(a.required("--sig"));
+        PublicKey key;
+        if (pubFile != null) {
+            key = publicKey(pubFile);
+        } else {
+            PrivateKey priv = privateKey(keyFile);
+            try {
+                key = publicOf(priv);
+            } finally {
+                destroy(priv);
+            }
+        }
+        String verdict;
+        try {
+            Signature verifier = Signature.getInstance(SIGNATURE, provider());
+            verifier.initVerify(key);
+            if (id != null) verifier.setParameter(id);
+            feed(source, verifier);
+            try {
+                verdict = verifier.verify(sig) ? "valid" : "invalid";
+            } catch (SignatureException e) {
+                verdict = "invalid: " + e.getMessage();
+            }
+        } catch (GeneralSecurityException e) {
+            throw new FailedException("cannot verify: " + e.getMessage());
+        }
+        println(verdict);
+        return verdict.equals("valid") ? ZenthalCli.EXIT_OK : ZenthalCli.EXIT_FAILED;
+    }
+
+    /** The --id option as UTF-8, or null for the default ID. */
+    private static Sm2ParameterSpec id(Args a) throws UsageException {
+        String text = a.values.get("--id");
+        if (text == null) return null;
+        byte[] id = text.getBytes(StandardCharsets.UTF_8);
+        if (id.length > Sm2ParameterSpec.MAX_ID_LENGTH) {
+            throw new UsageException("--id is at most " + Sm2ParameterSpec.MAX_ID_LENGTH + " bytes, not " + id.length);
+        }
+        return new Sm2ParameterSpec(id);
+    }
+
+    /** Streams the message from a file or standard input (-) into the signature. */
+    private void feed(String name, Signature s) throws FailedException, SignatureException {
+        byte[] chunk = new byte[64 * 1024];
+        try (InputStream file = name.equals("-") ? null : Files.newInputStream(existingFile(name))) {
+            InputStream from = file != null ? file : in;
+            for (int n; (n = from.read(chunk)) >= 0; ) s.update(chunk, 0, n);
+        } catch (IOException e) {
+            throw new FailedException(name, e);
+        } finally {
+            Arrays.fill(chunk, (byte) 0);
+        }
+    }
+
+    private static Path existingFile(String name) throws FailedException {
+        Path path = Path.of(name);
+        if (Files.isDirectory(path)) throw new FailedException(name + ": is a directory");
+        return path;
+    }
+
+    /** A private key from PEM: PKCS#8 "PRIVATE KEY", or SEC1 "EC PRIVATE KEY" / "SM2 PRIVATE KEY". */
+    private PrivateKey privateKey(String file) throws FailedException {
+        Pem.Block block = Pem.decode(read(file), PRIVATE_LABELS, file);
+        if (block == null) throw new FailedException(file + ": no PRIVATE KEY, EC PRIVATE KEY or SM2 PRIVATE KEY");
+        byte[] pkcs8 = block.label().equals("PRIVATE KEY") ? block.der() : pkcs8OfSec1(block.der());
+        try {
+            return keyFactory().generatePrivate(new PKCS8EncodedKeySpec(pkcs8));
+        } catch (InvalidKeySpecException e) {
+            throw new FailedException(file + ": not an SM2 private key (" + e.getMessage() + ")");
+        } finally {
+            Arrays.fill(pkcs8, (byte) 0);
+            Arrays.fill(block.der(), (byte) 0);
+        }
+    }
+
+    private PublicKey publicKey(String file) throws FailedException {
+        Pem.Block block = Pem.decode(read(file), List.of("PUBLIC KEY"), file);
+        if (block == null) throw new FailedException(file + ": no PUBLIC KEY");
+        try {
+            return keyFactory().generatePublic(new X509EncodedKeySpec(block.der()));
+        } catch (InvalidKeySpecException e) {
+            throw new FailedException(file + ": not an SM2 public key (" + e.getMessage() + ")");
+        }
+    }
+
+    /** The public key of a private one, through the KeyFactory. */
+    private PublicKey publicOf(PrivateKey key) throws FailedException {
+        try {
+            KeyFactory kf = keyFactory();
+            return kf.generatePublic(kf.getKeySpec(key, X509EncodedKeySpec.class));
+        } catch (InvalidKeySpecException e) {
+            throw new FailedException("cannot derive the public key: " + e.getMessage());
+        }
+    }
+
+    /**
+     * PKCS#8 around a SEC1 ECPrivateKey, as {@code openssl pkey} would
+     * convert it: the algorithm without a curve, which the key's own [0]
+     * names. The caller wipes the result.
+     */
+    private static byte[] pkcs8OfSec1(byte[] sec1) {
+        byte[] octets = concat(new byte[] {0x04}, derLength(sec1.length), sec1);
+        byte[] body = concat(new byte[] {0x02, 0x01, 0x00}, EC_ALGORITHM, octets);
+        try {
+            return concat(new byte[] {0x30}, derLength(body.length), body);
+        } finally {
+            Arrays.fill(octets, (byte) 0);
+            Arrays.fill(body, (byte) 0);
+        }
+    }
+
+    private static byte[] derLength(int n) {
+        if (n < 0x80) return new byte[] {(byte) n};
+        if (n < 0x100) return new byte[] {(byte) 0x81, (byte) n};
+        return new byte[] {(byte) 0x82, (byte) (n >> 8), (byte) n};
+    }
+
+    private static byte[] concat(byte[]... parts) {
+        int n = 0;
+        for (byte[] p : parts) n += p.length;
+        byte[] out = new byte[n];
+        int at = 0;
+        for (byte[] p : parts) {
+            System.arraycopy(p, 0, out, at, p.length);
+            at += p.length;
+        }
+        return out;
+    }
+
+    /** Standard output for -, else the file, replaced whole or not at all. */
+    private void output(String target, byte[] bytes, boolean ownerOnly) throws FailedException {
+        if (target.equals("-")) {
+            writeStdout(bytes);
+        } else {
+            AtomicFile.write(target, bytes, ownerOnly);
+        }
+    }
+
+    private static Provider provider() {
+        return new ZenthalProvider();
+    }
+
+    private static KeyFactory keyFactory() throws FailedException {
+        try {
+            return KeyFactory.getInstance(ZenthalProvider.SM2, provider());
+        } catch (NoSuchAlgorithmException e) {
+            throw new FailedException(e.getMessage());
+        }
+    }
+
+    private static void destroy(PrivateKey key) {
+        try {
+            key.destroy();
+        } catch (DestroyFailedException e) {
+            // Another provider's key that cannot be wiped; nothing more to do.
+        }
     }
 }

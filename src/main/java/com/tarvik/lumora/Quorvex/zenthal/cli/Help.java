@@ -16,6 +16,14 @@ final class Help {
             "                             open and verify an SM4 envelope",
             "  random N [--raw]           N random bytes from RDRAND, as hex",
             "  info                       library location, RDRAND support, version",
+            "  sm2 keygen [--out KEY.pem] [--pub-out PUB.pem]",
+            "                             a new SM2 key pair, as PEM",
+            "  sm2 pub --key KEY.pem [--out PUB.pem]",
+            "                             the public key of a private one",
+            "  sm2 sign --key KEY.pem [--id TEXT] [--in FILE] [--out SIG]",
+            "                             SM2 signature (SM3withSM2, DER) of a message",
+            "  sm2 verify (--pub PUB.pem | --key KEY.pem) --sig SIG [--id TEXT] [--in FILE]",
+            "                             check an SM2 signature: 'valid', or exit status 1",
             "",
             "Each secret can come from a file instead of the command line, where other users",
             "and the shell history see it: --key-file, --mac-key-file, --iv-file, --z-file.",
@@ -135,6 +143,80 @@ final class Help {
             "",
             "Prints where the native library was loaded from, whether the processor offers",
             "RDRAND, and the version.",
+            "");
+
+    /** What the SM2 commands say about OpenSSL's ID. */
+    private static final String SM2_ID = String.join("\n",
+            "  --id TEXT      the signer's ID, as UTF-8 (default 1234567812345678, the",
+            "                 default of GM/T 0009, as Bouncy Castle and Kona use it);",
+            "                 signer and verifier must use the same ID",
+            "OpenSSL 3.0's command line hashes an empty ID unless told the default one:",
+            "  openssl pkeyutl -sign -inkey KEY.pem -rawin -digest sm3 \\",
+            "      -pkeyopt distid:1234567812345678 -in FILE -out SIG",
+            "  openssl dgst -sm3 -verify PUB.pem -sigopt distid:1234567812345678 \\",
+            "      -signature SIG FILE");
+
+    /** {@code zenthal sm2 --help}. */
+    static final String SM2 = String.join("\n",
+            "usage: zenthal sm2 <command> [options]",
+            "",
+            "SM2 signatures (GB/T 32918) over SM3, with keys in the files OpenSSL reads",
+            "and writes:",
+            "  keygen [--out KEY.pem] [--pub-out PUB.pem]   a new key pair",
+            "  pub --key KEY.pem [--out PUB.pem]            the public key of a private one",
+            "  sign --key KEY.pem [--id TEXT] [--in FILE] [--out SIG]",
+            "  verify (--pub PUB.pem | --key KEY.pem) --sig SIG [--id TEXT] [--in FILE]",
+            "'zenthal sm2 <command> --help' describes each.",
+            "");
+
+    /** {@code zenthal sm2 keygen --help}. */
+    static final String SM2_KEYGEN = String.join("\n",
+            "usage: zenthal sm2 keygen [--out KEY.pem] [--pub-out PUB.pem]",
+            "",
+            "Makes a new SM2 key pair from the platform's SecureRandom.",
+            "  --out KEY.pem       the private key, PKCS#8 PEM ('PRIVATE KEY', as",
+            "                      'openssl genpkey -algorithm SM2' writes it), readable",
+            "                      by its owner only (default: standard output)",
+            "  --pub-out PUB.pem   also the public key, X.509 SubjectPublicKeyInfo PEM",
+            "                      ('PUBLIC KEY'); - for standard output",
+            "Files are replaced only once written whole; on failure they are left as they were.",
+            "");
+
+    /** {@code zenthal sm2 pub --help}. */
+    static final String SM2_PUB = String.join("\n",
+            "usage: zenthal sm2 pub --key KEY.pem [--out PUB.pem]",
+            "",
+            "Writes the public key of a private key as X.509 SubjectPublicKeyInfo PEM.",
+            "  --key KEY.pem   the private key: PKCS#8 'PRIVATE KEY', or the SEC1 form",
+            "                  'EC PRIVATE KEY' / 'SM2 PRIVATE KEY' ('openssl ec' writes the",
+            "                  latter); - for standard input",
+            "  --out PUB.pem   where to write it (default: standard output)",
+            "");
+
+    /** {@code zenthal sm2 sign --help}. */
+    static final String SM2_SIGN = String.join("\n",
+            "usage: zenthal sm2 sign --key KEY.pem [--id TEXT] [--in FILE] [--out SIG]",
+            "",
+            "Signs a message with SM3withSM2 and writes the signature as raw DER bytes,",
+            "SEQUENCE { r, s }, as 'openssl pkeyutl -sign' writes it.",
+            "  --key KEY.pem   the private key: PKCS#8 'PRIVATE KEY', or SEC1 'EC PRIVATE",
+            "                  KEY' / 'SM2 PRIVATE KEY'",
+            SM2_ID,
+            "  --in FILE       the message, read in chunks (default: standard input)",
+            "  --out SIG       where to write the signature (default: standard output)",
+            "");
+
+    /** {@code zenthal sm2 verify --help}. */
+    static final String SM2_VERIFY = String.join("\n",
+            "usage: zenthal sm2 verify (--pub PUB.pem | --key KEY.pem) --sig SIG [--id TEXT] [--in FILE]",
+            "",
+            "Checks a DER signature of a message: prints 'valid' and exits 0, or prints",
+            "'invalid' (with the reason when the signature is malformed) and exits 1.",
+            "  --pub PUB.pem   the signer's public key, 'PUBLIC KEY' PEM",
+            "  --key KEY.pem   or the signer's private key, whose public key is used",
+            "  --sig SIG       the signature, raw DER as 'openssl pkeyutl -sign' writes it",
+            SM2_ID,
+            "  --in FILE       the message, read in chunks (default: standard input)",
             "");
 
     private Help() {}

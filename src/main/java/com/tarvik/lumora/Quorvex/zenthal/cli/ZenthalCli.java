@@ -12,7 +12,8 @@ import com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider;
  * the commands.
  *
  * <p>Exit status: 0 on success, 1 when an operation fails (a rejected envelope,
- * a file or standard output that cannot be read or written, no RDRAND), 2 on a
+ * an SM2 signature that is not valid, a key file that holds no usable key, a
+ * file or standard output that cannot be read or written, no RDRAND), 2 on a
  * usage error (an unknown command or option, malformed hex, a key of the wrong
  * length).
  *
@@ -60,7 +61,8 @@ public final class ZenthalCli {
         int status = runCommand(args);
         out.flush();
         if (out.checkError() && status == EXIT_OK) {
-            String word = args.length > 0 && Command.named(args[0]) != null ? " " + args[0] : "";
+            Command c = Command.of(args);
+            String word = c != null ? " " + c.word : "";
             err.println("zenthal" + word + ": cannot write to standard output");
             return EXIT_FAILED;
         }
@@ -74,15 +76,28 @@ public final class ZenthalCli {
         }
         String first = args[0];
         if (first.equals("--help") || first.equals("-h") || first.equals("help")) {
-            Command c = first.equals("help") && args.length > 1 ? Command.named(args[1]) : null;
-            out.print(c != null ? c.help : Help.USAGE);
+            Command c = first.equals("help") && args.length > 1
+                    ? Command.of(java.util.Arrays.copyOfRange(args, 1, args.length)) : null;
+            boolean group = c == null && first.equals("help") && args.length > 1 && args[1].equals(Command.SM2_GROUP);
+            out.print(c != null ? c.help : group ? Help.SM2 : Help.USAGE);
             return EXIT_OK;
         }
         if (first.equals("--version")) {
             out.println("zenthal " + version());
             return EXIT_OK;
         }
-        Command command = Command.named(first);
+        Command command = Command.of(args);
+        if (command == null && first.equals(Command.SM2_GROUP)) {
+            // The group alone, its help, or a word that is none of its commands.
+            boolean help = args.length > 1 && (args[1].equals("--help") || args[1].equals("-h"));
+            if (help) {
+                out.print(Help.SM2);
+                return EXIT_OK;
+            }
+            err.println(args.length > 1 ? "zenthal sm2: unknown command '" + args[1] + "'" : "zenthal sm2: which command?");
+            err.println("Try 'zenthal sm2 --help'.");
+            return EXIT_USAGE;
+        }
         if (command == null) {
             err.println("zenthal: unknown command '" + first + "'");
             err.println("Try 'zenthal --help'.");
@@ -110,7 +125,8 @@ public final class ZenthalCli {
             err.println(prefix + "cannot load the native library: " + e.getMessage());
             return EXIT_FAILED;
         } catch (OutOfMemoryError e) {
-            boolean streamed = command == Command.SM3 || command == Command.HMAC;
+            boolean streamed = command == Command.SM3 || command == Command.HMAC || command == Command.SM2_SIGN
+                    || command == Command.SM2_VERIFY;
             err.println(prefix + "out of memory" + (streamed ? "" : " (inputs and outputs are held whole in memory)"));
             return EXIT_FAILED;
         }
