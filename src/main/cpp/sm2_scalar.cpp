@@ -60,6 +60,7 @@ void mont_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]) {
         t[4] = t[5] + static_cast<uint64_t>(acc >> 64);
     }
     reduce_once(r, t[4], t);
+    secure_wipe(t, sizeof t);
 }
 
 }  // namespace
