@@ -1,10 +1,11 @@
-// The Java face of SM2 signatures: the native methods of Sm2Native. Keys,
-// inverses, Z, digests and signatures travel as Java arrays of their exact
-// lengths; each call copies what it reads into locals, calls one engine
-// function and copies the result out, so no native memory and no pointer
-// into Java outlives a call. Private keys, inverses and signing entropy are
-// copied into locals that wipe themselves on every path out. Arrays are only
-// ever touched with region copies, so nothing is pinned or left to release.
+// The Java face of SM2: the native methods of Sm2Native, for signatures,
+// encryption and the key exchange. Keys, inverses, Z, digests and signatures
+// travel as Java arrays of their exact lengths; each call copies what it
+// reads into locals, calls one engine function and copies the result out, so
+// no native memory and no pointer into Java outlives a call. Private keys,
+// inverses, entropy, messages and shared keys are copied into locals or a
+// scratch that wipe themselves on every path out. Arrays are only ever
+// touched with region copies, so nothing is pinned or left to release.
 #include "com_tarvik_lumora_Quorvex_zenthal_Sm2Native.h"
 
 #include <cstdint>
@@ -20,6 +21,7 @@ using zenthal::jni::Bytes;
 using zenthal::jni::has_length;
 using zenthal::jni::kChunk;
 using zenthal::jni::Local;
+using zenthal::jni::Scratch;
 
 using Private = Local<Bytes<SM2_PRIVATE_KEY_LENGTH>>;
 using Public = Local<Bytes<SM2_PUBLIC_KEY_LENGTH>>;
@@ -128,6 +130,89 @@ JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm2Native_verifyDi
     Signature sig;
     if (!pub.load(env, pub65) || !e.load(env, e32) || !sig.load(env, sig64)) return NATIVE_ERR_ARGUMENT;
     return SM2_verify_digest(pub.value.b, e.value.b, sig.value.b);
+}
+
+// ---------------------------------------------------------------- encryption and key exchange
+// The message travels whole through one heap scratch, input and output side
+// by side (SM2 messages are short: keys and secrets), wiped and freed before
+// the call returns. Capacities are judged in 64 bits before anything is
+// allocated, so no size can wrap.
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm2Native_encrypt(
+    JNIEnv *env, jclass, jbyteArray pub65, jbyteArray in, jint off, jint len, jbyteArray entropy, jint entOff,
+    jint entLen, jbyteArray out, jint outOff) {
+    Public pub;
+    jsize outSize = 0;
+    if (!pub.load(env, pub65) || !array_range(env, in, off, len) || !array_range(env, entropy, entOff, entLen) ||
+        entLen > Entropy::kBytes || !array_range(env, out, outOff, 0, &outSize)) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    if (len == 0) return SM2_ERR_INPUT_LENGTH;
+    const jlong need = static_cast<jlong>(len) + SM2_CIPHERTEXT_OVERHEAD;
+    if (static_cast<jlong>(outSize) - outOff < need) return SM2_ERR_OUTPUT_TOO_SMALL;
+    Entropy ent;
+    env->GetByteArrayRegion(entropy, entOff, entLen, reinterpret_cast<jbyte *>(ent.value.b));
+    Scratch scratch(static_cast<std::size_t>(len) + static_cast<std::size_t>(need));
+    if (!scratch.ok()) return NATIVE_ERR_NO_MEMORY;
+    uint8_t *msg = scratch.p, *ct = scratch.p + len;
+    env->GetByteArrayRegion(in, off, len, reinterpret_cast<jbyte *>(msg));
+    std::size_t written = static_cast<std::size_t>(need);
+    const jint status = SM2_encrypt(pub.value.b, msg, static_cast<std::size_t>(len), ent.value.b,
+                                    static_cast<std::size_t>(entLen), ct, &written);
+    if (status != SM2_SUCCESS) return status;
+    env->SetByteArrayRegion(out, outOff, static_cast<jsize>(written), reinterpret_cast<const jbyte *>(ct));
+    return static_cast<jint>(written);
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm2Native_decrypt(JNIEnv *env, jclass,
+                                                                                jbyteArray priv32, jbyteArray in,
+                                                                                jint off, jint len, jbyteArray out,
+                                                                                jint outOff) {
+    Private priv;
+    jsize outSize = 0;
+    if (!priv.load(env, priv32) || !array_range(env, in, off, len) || !array_range(env, out, outOff, 0, &outSize)) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    if (len <= SM2_CIPHERTEXT_OVERHEAD) return SM2_ERR_INPUT_LENGTH;
+    const jint need = len - SM2_CIPHERTEXT_OVERHEAD;
+    if (static_cast<jlong>(outSize) - outOff < need) return SM2_ERR_OUTPUT_TOO_SMALL;
+    Scratch scratch(static_cast<std::size_t>(len) + static_cast<std::size_t>(need));
+    if (!scratch.ok()) return NATIVE_ERR_NO_MEMORY;
+    uint8_t *ct = scratch.p, *msg = scratch.p + len;
+    env->GetByteArrayRegion(in, off, len, reinterpret_cast<jbyte *>(ct));
+    std::size_t written = static_cast<std::size_t>(need);
+    const jint status = SM2_decrypt(priv.value.b, ct, static_cast<std::size_t>(len), msg, &written);
+    if (status != SM2_SUCCESS) return status;
+    env->SetByteArrayRegion(out, outOff, static_cast<jsize>(written), reinterpret_cast<const jbyte *>(msg));
+    return static_cast<jint>(written);
+}
+
+JNIEXPORT jint JNICALL Java_com_tarvik_lumora_Quorvex_zenthal_Sm2Native_keyExchange(
+    JNIEnv *env, jclass, jboolean responder, jbyteArray priv32, jbyteArray pub65, jbyteArray ephPriv32,
+    jbyteArray ephPub65, jbyteArray z32, jbyteArray peerPub65, jbyteArray peerEphPub65, jbyteArray peerZ32,
+    jbyteArray key, jint keyLen, jbyteArray confirmB32OrNull, jbyteArray confirmA32OrNull) {
+    Private priv, ephPriv;
+    Public pub, ephPub, peerPub, peerEphPub;
+    Digest z, peerZ;
+    if (!priv.load(env, priv32) || !pub.load(env, pub65) || !ephPriv.load(env, ephPriv32) ||
+        !ephPub.load(env, ephPub65) || !z.load(env, z32) || !peerPub.load(env, peerPub65) ||
+        !peerEphPub.load(env, peerEphPub65) || !peerZ.load(env, peerZ32) || !array_range(env, key, 0, keyLen) ||
+        (confirmB32OrNull != nullptr && !has_length(env, confirmB32OrNull, Digest::kBytes)) ||
+        (confirmA32OrNull != nullptr && !has_length(env, confirmA32OrNull, Digest::kBytes))) {
+        return NATIVE_ERR_ARGUMENT;
+    }
+    Scratch shared(static_cast<std::size_t>(keyLen));
+    if (!shared.ok()) return NATIVE_ERR_NO_MEMORY;
+    Digest confirmB, confirmA;
+    const jint status = SM2_key_exchange(responder ? 1 : 0, priv.value.b, pub.value.b, ephPriv.value.b,
+                                         ephPub.value.b, z.value.b, peerPub.value.b, peerEphPub.value.b,
+                                         peerZ.value.b, shared.p, static_cast<std::size_t>(keyLen),
+                                         confirmB.value.b, confirmA.value.b);
+    if (status != SM2_SUCCESS) return status;
+    env->SetByteArrayRegion(key, 0, keyLen, reinterpret_cast<const jbyte *>(shared.p));
+    if (confirmB32OrNull != nullptr) confirmB.store(env, confirmB32OrNull);
+    if (confirmA32OrNull != nullptr) confirmA.store(env, confirmA32OrNull);
+    return status;
 }
 
 }  // extern "C"

@@ -5,7 +5,8 @@
 //
 // Arrays are only ever touched with region copies here, so nothing is pinned
 // or left to release; a call's native memory is one stack chunk whatever the
-// length.
+// length, or, for an engine that needs a message whole, one heap scratch
+// that is wiped and freed when the call returns.
 #ifndef ZENTHAL_JNI_UTIL_H
 #define ZENTHAL_JNI_UTIL_H
 
@@ -14,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "util/wipe.h"
 
@@ -150,6 +152,23 @@ struct Local {
 template <std::size_t N>
 struct Bytes {
     uint8_t b[N];
+};
+
+// Heap bytes for one call, for engines that take a message whole; never
+// throws (an empty scratch when the allocation fails), wiped and freed on
+// every path out.
+struct Scratch {
+    uint8_t *p = nullptr;
+    std::size_t size = 0;
+    explicit Scratch(std::size_t n) : p(new (std::nothrow) uint8_t[n == 0 ? 1 : n]), size(n) {}
+    Scratch(const Scratch &) = delete;
+    Scratch &operator=(const Scratch &) = delete;
+    ~Scratch() {
+        if (p == nullptr) return;
+        secure_wipe(p, size);
+        delete[] p;
+    }
+    bool ok() const { return p != nullptr; }
 };
 
 }  // namespace jni

@@ -1,7 +1,7 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
 /**
- * The native methods of SM2 signatures. Keys travel as byte arrays of their
+ * The native methods of SM2: signatures, encryption and the key exchange. Keys travel as byte arrays of their
  * exact lengths: private keys {@value #PRIVATE_KEY_LENGTH} big-endian bytes,
  * public keys the {@value #PUBLIC_KEY_LENGTH}-byte uncompressed point
  * {@code 04 || x || y}, signatures {@value #SIGNATURE_LENGTH} bytes
@@ -60,4 +60,45 @@ final class Sm2Native {
 
     /** 1 when {@code sig64} is a valid signature of the digest {@code e32} under {@code pub65}, else -16403 or -16402. */
     static native int verifyDigest(byte[] pub65, byte[] e32, byte[] sig64);
+
+    // Encryption and the key exchange. Their messages pass whole through one
+    // native scratch, freed before the call returns.
+
+    /** Bytes a ciphertext {@code C1 || C3 || C2} adds to its message. */
+    static final int CIPHERTEXT_OVERHEAD = 97;
+
+    /**
+     * Encrypts {@code in[off .. off+len-1]} (at least one byte) to
+     * {@code pub65} as {@code C1 || C3 || C2} into {@code out} from
+     * {@code outOff}; returns the bytes written ({@code len + 97}) or a
+     * negative status: -16407 for an empty message, -16406 when
+     * {@code out.length - outOff} is too small, -16402 for a key off the
+     * curve. The ephemeral k comes from {@code entropy[entOff .. entOff+entLen-1]}
+     * (at most {@value #MAX_ENTROPY_LENGTH} bytes; give 32 fresh ones) hashed
+     * with the key and the message.
+     */
+    static native int encrypt(byte[] pub65, byte[] in, int off, int len, byte[] entropy, int entOff, int entLen,
+            byte[] out, int outOff);
+
+    /**
+     * Decrypts {@code C1 || C3 || C2} at {@code in[off .. off+len-1]} with
+     * {@code priv32} into {@code out} from {@code outOff}; returns the bytes
+     * written ({@code len - 97}) or a negative status: -16405 when C1 is not
+     * on the curve or C3 differs (nothing written), -16407 for 97 bytes or
+     * fewer, -16406 when {@code out} is too small, -16401 for a bad key.
+     */
+    static native int decrypt(byte[] priv32, byte[] in, int off, int len, byte[] out, int outOff);
+
+    /**
+     * One side of the key exchange ({@code responder} false: the initiator):
+     * the own static pair, the own ephemeral pair and Z, the peer's static
+     * and ephemeral public keys and Z. Writes the {@code keyLen} bytes of the
+     * shared key into {@code key[0 ..]} and, into each array given (32 bytes,
+     * or null), the responder's confirmation value {@code confirmB32OrNull}
+     * and the initiator's {@code confirmA32OrNull}. 1, -16401, -16402 (a peer
+     * point not on the curve) or -16408 (the shared point at infinity).
+     */
+    static native int keyExchange(boolean responder, byte[] priv32, byte[] pub65, byte[] ephPriv32, byte[] ephPub65,
+            byte[] z32, byte[] peerPub65, byte[] peerEphPub65, byte[] peerZ32, byte[] key, int keyLen,
+            byte[] confirmB32OrNull, byte[] confirmA32OrNull);
 }

@@ -9,7 +9,7 @@ import java.util.Optional;
  * <p>The negative codes are disjoint by origin, so a code alone tells where a
  * failure arose: {@code -1} and {@code -3} come from the random source,
  * {@code -6} to {@code -9} from the native bridge, {@code -16385} to
- * {@code -16388} from the SM4 modes, {@code -16401} to {@code -16404} from
+ * {@code -16388} from the SM4 modes, {@code -16401} to {@code -16408} from
  * SM2. A caller of the raw methods can turn a code
  * into words with {@link #describe(int)}:
  *
@@ -57,7 +57,15 @@ public enum ZenthalStatus {
     /** SM2: the signature does not verify (r or s out of range included). */
     SM2_ERR_SIGNATURE(-16403, "the SM2 signature does not verify"),
     /** SM2: the signer's ID is longer than 8191 bytes. */
-    SM2_ERR_ID_LENGTH(-16404, "the SM2 signer ID is longer than 8191 bytes");
+    SM2_ERR_ID_LENGTH(-16404, "the SM2 signer ID is longer than 8191 bytes"),
+    /** SM2 decryption: C1 is not a point on the curve, the keystream is all zero, or C3 differs. */
+    SM2_ERR_DECRYPT(-16405, "the SM2 ciphertext does not decrypt under this key"),
+    /** SM2 encryption and decryption: the output's capacity is below what the operation writes. */
+    SM2_ERR_OUTPUT_TOO_SMALL(-16406, "the output capacity is below what the SM2 operation writes"),
+    /** SM2: an empty message, or a ciphertext of 97 bytes or fewer. */
+    SM2_ERR_INPUT_LENGTH(-16407, "an empty SM2 message, or a ciphertext of 97 bytes or fewer"),
+    /** SM2 key exchange: the shared point is at infinity. */
+    SM2_ERR_EXCHANGE(-16408, "the SM2 key exchange's shared point is at infinity");
 
     /**
      * The SM4 bridge's answer when a direct output buffer overlaps its input
