@@ -15,7 +15,9 @@ import java.util.Arrays;
  *       the 32-byte scalar, the public key in [1]); read with or without the
  *       curve in [0] and the public key, and with PKCS#8 attributes or a
  *       public key after it ignored;</li>
- *   <li>signatures: SEQUENCE { INTEGER r, INTEGER s }.</li>
+ *   <li>signatures: SEQUENCE { INTEGER r, INTEGER s };</li>
+ *   <li>ciphertexts (GM/T 0009): SEQUENCE { INTEGER x, INTEGER y,
+ *       OCTET STRING C3, OCTET STRING C2 }.</li>
  * </ul>
  */
 final class Sm2Der {
@@ -218,11 +220,14 @@ final class Sm2Der {
             int len = b[at++] & 0xFF;
             if (len >= 0x80) {
                 // Long form only where the short one cannot say it, with no leading zero.
+                // Up to four bytes: an SM2 ciphertext is as long as its message.
                 int bytes = len & 0x7F;
-                if (bytes < 1 || bytes > 2 || end - at < bytes) throw new Malformed("bad length");
-                len = 0;
-                for (int i = 0; i < bytes; i++) len = len << 8 | (b[at++] & 0xFF);
-                if (len < 0x80 || (bytes == 2 && len < 0x100)) throw new Malformed("length not minimal");
+                if (bytes < 1 || bytes > 4 || end - at < bytes) throw new Malformed("bad length");
+                if (b[at] == 0) throw new Malformed("length not minimal");
+                long l = 0;
+                for (int i = 0; i < bytes; i++) l = l << 8 | (b[at++] & 0xFF);
+                if (l < 0x80 || l > Integer.MAX_VALUE) throw new Malformed(l < 0x80 ? "length not minimal" : "bad length");
+                len = (int) l;
             }
             if (len > end - at) throw new Malformed("truncated");
             pos = at + len;
@@ -259,6 +264,77 @@ final class Sm2Der {
             System.arraycopy(b, from, out, off + 32 - (end - from), end - from);
             return true;
         }
+    }
+
+    // ---------------------------------------------------------------- ciphertexts
+
+    /**
+     * The GM/T 0009 form of a ciphertext {@code C1 || C3 || C2}:
+     * SEQUENCE { INTEGER x, INTEGER y, OCTET STRING C3, OCTET STRING C2 },
+     * of the first {@code len} bytes of {@code raw}.
+     */
+    static byte[] ciphertext(byte[] raw, int len) {
+        byte[] x = integer(raw, 1), y = integer(raw, 33);
+        int c2 = len - Sm2Native.CIPHERTEXT_OVERHEAD;
+        byte[] c2Length = length(c2);
+        int body = x.length + y.length + 2 + 32 + 1 + c2Length.length + c2;
+        byte[] bodyLength = length(body);
+        byte[] out = new byte[1 + bodyLength.length + body];
+        int at = 0;
+        out[at++] = SEQUENCE;
+        at = put(out, at, bodyLength, 0, bodyLength.length);
+        at = put(out, at, x, 0, x.length);
+        at = put(out, at, y, 0, y.length);
+        out[at++] = OCTET_STRING;
+        out[at++] = 32;
+        at = put(out, at, raw, 65, 32);
+        out[at++] = OCTET_STRING;
+        at = put(out, at, c2Length, 0, c2Length.length);
+        put(out, at, raw, 97, c2);
+        return out;
+    }
+
+    /**
+     * The raw {@code C1 || C3 || C2} of a GM/T 0009 ciphertext, read
+     * strictly (minimal lengths and INTEGERs, a 32-byte C3, nothing after
+     * it). Coordinates of more than 32 bytes are malformed; whether C1 is on
+     * the curve is for the engine to judge.
+     */
+    static byte[] readCiphertext(byte[] der, int off, int len) throws Malformed {
+        Reader all = new Reader(der, off, off + len);
+        Reader seq = all.next(SEQUENCE);
+        all.end();
+        byte[] c1 = new byte[65];
+        c1[0] = 4;
+        if (!seq.next(INTEGER).unsigned(c1, 1) || !seq.next(INTEGER).unsigned(c1, 33)) {
+            throw new Malformed("a coordinate of C1 longer than 32 bytes");
+        }
+        Reader c3 = seq.next(OCTET_STRING);
+        if (c3.end - c3.pos != 32) throw new Malformed("C3 of " + (c3.end - c3.pos) + " bytes");
+        Reader c2 = seq.next(OCTET_STRING);
+        seq.end();
+        int n = c2.end - c2.pos;
+        if (n > Integer.MAX_VALUE - Sm2Native.CIPHERTEXT_OVERHEAD) throw new Malformed("C2 too long");
+        byte[] raw = new byte[Sm2Native.CIPHERTEXT_OVERHEAD + n];
+        System.arraycopy(c1, 0, raw, 0, 65);
+        System.arraycopy(der, c3.pos, raw, 65, 32);
+        System.arraycopy(der, c2.pos, raw, 97, n);
+        return raw;
+    }
+
+    /** A DER length: short form below 128, else the fewest bytes after 0x80 + their count. */
+    private static byte[] length(int n) {
+        if (n < 0x80) return new byte[] {(byte) n};
+        int bytes = n < 0x100 ? 1 : n < 0x10000 ? 2 : n < 0x1000000 ? 3 : 4;
+        byte[] out = new byte[1 + bytes];
+        out[0] = (byte) (0x80 | bytes);
+        for (int i = 0; i < bytes; i++) out[bytes - i] = (byte) (n >>> (8 * i));
+        return out;
+    }
+
+    private static int put(byte[] out, int at, byte[] src, int from, int n) {
+        System.arraycopy(src, from, out, at, n);
+        return at + n;
     }
 
     static void wipe(byte[][] key) {

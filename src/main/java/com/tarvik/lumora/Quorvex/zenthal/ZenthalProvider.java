@@ -45,6 +45,12 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
  *       {@link Sm2PublicKeySpec}. Other providers' EC keys on the SM2 curve
  *       work in the {@code Signature} as they are. No {@code EC} service is
  *       registered, so the platform's own EC algorithms are never shadowed.</li>
+ *   <li>{@code Cipher} {@value #SM2}: SM2 encryption to the GM/T 0009 DER
+ *       ciphertext OpenSSL exchanges (decrypting DER or raw
+ *       {@code C1 || C3 || C2}), and {@value #SM2_C1C3C2} and
+ *       {@value #SM2_C1C2C3} for the raw forms;</li>
+ *   <li>{@code KeyAgreement} {@value #SM2}: the SM2 key exchange with its
+ *       confirmation values, through an {@link Sm2KeyExchangeParameterSpec}.</li>
  * </ul>
  *
  * <pre>{@code
@@ -112,12 +118,17 @@ public final class ZenthalProvider extends Provider {
     /** The name of the SM4 {@code Cipher}, {@code KeyGenerator} and {@code AlgorithmParameters}. */
     public static final String SM4 = "SM4";
 
-    /** The name of the SM2 {@code KeyPairGenerator} and {@code KeyFactory}. */
+    /** The name of the SM2 {@code KeyPairGenerator}, {@code KeyFactory}, {@code KeyAgreement} and DER {@code Cipher}. */
     public static final String SM2 = "SM2";
     /** The name of the SM2 {@code Signature} over SM3, DER-encoded. */
     public static final String SM3_WITH_SM2 = "SM3withSM2";
     /** The name of the SM2 {@code Signature} over SM3 whose signatures are the 64 bytes {@code r || s}. */
     public static final String SM3_WITH_SM2_P1363 = "SM3withSM2inP1363Format";
+
+    /** The SM2 {@code Cipher} whose ciphertexts are the raw {@code C1 || C3 || C2}. */
+    public static final String SM2_C1C3C2 = "SM2/C1C3C2/NoPadding";
+    /** The SM2 {@code Cipher} whose ciphertexts are the older order {@code C1 || C2 || C3}. */
+    public static final String SM2_C1C2C3 = "SM2/C1C2C3/NoPadding";
 
     private static final String SM3_OID = "1.2.156.10197.1.401";
     private static final String SM3_WITH_SM2_OID = "1.2.156.10197.1.501";
@@ -132,7 +143,8 @@ public final class ZenthalProvider extends Provider {
     public ZenthalProvider() {
         super(NAME, BuildInfo.version(),
                 "Zenthal provider (MessageDigest SM3, Mac HmacSM3, SecureRandom RDRAND from the processor, "
-                        + "Cipher SM4 in ECB, CBC, CTR and GCM, Signature SM3withSM2 with its KeyPairGenerator and KeyFactory)");
+                        + "Cipher SM4 in ECB, CBC, CTR and GCM, Signature SM3withSM2 with its KeyPairGenerator and KeyFactory, "
+                        + "Cipher and KeyAgreement SM2)");
         putService(new Service(this, "SecureRandom", RDRAND, RdrandSecureRandomSpi.class.getName(), null,
                 Map.of("ThreadSafe", "true")));
         put("MessageDigest", SM3, oids(SM3_OID), null, Sm3MessageDigestSpi.class, Sm3MessageDigestSpi::new);
@@ -157,6 +169,16 @@ public final class ZenthalProvider extends Provider {
         List<String> aliases = List.of(SM2, SM3_WITH_SM2_OID, "OID." + SM3_WITH_SM2_OID);
         put("Signature", SM3_WITH_SM2, aliases, keys, Sm2SignatureSpi.class, () -> new Sm2SignatureSpi(true));
         put("Signature", SM3_WITH_SM2_P1363, null, keys, Sm2SignatureSpi.class, () -> new Sm2SignatureSpi(false));
+        putSm2Encryption(keys);
+    }
+
+    // Encryption in its three ciphertext forms, and the key exchange; the
+    // same key classes as the signatures.
+    private void putSm2Encryption(Map<String, String> keys) {
+        put("Cipher", SM2, null, keys, Sm2CipherSpi.class, () -> new Sm2CipherSpi(Sm2CipherSpi.Form.DER));
+        put("Cipher", SM2_C1C3C2, null, keys, Sm2CipherSpi.class, () -> new Sm2CipherSpi(Sm2CipherSpi.Form.C1C3C2));
+        put("Cipher", SM2_C1C2C3, null, keys, Sm2CipherSpi.class, () -> new Sm2CipherSpi(Sm2CipherSpi.Form.C1C2C3));
+        put("KeyAgreement", SM2, null, keys, Sm2KeyAgreementSpi.class, Sm2KeyAgreementSpi::new);
     }
 
     // Each transformation is registered by its full name and made by the
