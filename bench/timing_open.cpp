@@ -101,6 +101,15 @@ double welch_t(const Stats &a, const Stats &b) {
     return se > 0 ? (a.mean - b.mean) / se : 0;
 }
 
+// Prints the table, and writes it to `markdown` when that names a file.
+void publish(const std::string &md, const std::string &markdown) {
+    std::printf("%s", md.c_str());
+    if (markdown.empty()) return;
+    std::ofstream f(markdown);
+    f << md;
+    if (!f) die("cannot write the markdown table");
+}
+
 // Welch's t between every pair of classes of the measurements t (class of
 // each in cls), on all of them and on sets cropped at dudect's ladder of
 // upper percentiles: the markdown table, after `header` and each class's
@@ -235,12 +244,7 @@ int sm2_signing(long per_class, const std::string &markdown) {
             "of each "
             "class, classes drawn at random, cycles by the time-stamp counter.";
     const std::string md = report(t, cls, names, kKeyClasses, head.str());
-    std::printf("%s", md.c_str());
-    if (!markdown.empty()) {
-        std::ofstream f(markdown);
-        f << md;
-        if (!f) die("cannot write the markdown table");
-    }
+    publish(md, markdown);
     return 0;
 }
 
@@ -348,11 +352,6 @@ int main(int argc, char **argv) {
          << kPlain << "-byte plaintexts, " << kPad
          << " pad bytes), classes drawn at random, cycles by the time-stamp counter.";
     const std::string md = report(t, cls, kClassName, kClasses, head.str());
-    std::printf("%s", md.c_str());
-    if (!markdown.empty()) {
-        std::ofstream f(markdown);
-        f << md;
-        if (!f) die("cannot write the markdown table");
-    }
+    publish(md, markdown);
     return 0;
 }

@@ -23,11 +23,12 @@ void select4(uint64_t r[4], uint64_t mask, const uint64_t a[4], const uint64_t b
     for (int i = 0; i < 4; ++i) r[i] = (a[i] & mask) | (b[i] & ~mask);
 }
 
-// r = a - n unless that goes below zero (with c, a carry above a's 256 bits).
-void reduce_once(uint64_t r[4], uint64_t c, const uint64_t a[4]) {
+// r = c·2^256 + a - m unless that goes below zero (c, a carry above a's 256
+// bits); m is n unless given.
+void reduce_once(uint64_t r[4], uint64_t c, const uint64_t a[4], const uint64_t *m = SM2_N) {
     uint64_t d[4], borrow = 0;
     for (int i = 0; i < 4; ++i) {
-        const u128 diff = static_cast<u128>(a[i]) - SM2_N[i] - borrow;
+        const u128 diff = static_cast<u128>(a[i]) - m[i] - borrow;
         d[i] = static_cast<uint64_t>(diff);
         borrow = static_cast<uint64_t>(diff >> 64) & 1;
     }
@@ -60,6 +61,7 @@ void mont_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]) {
         t[4] = t[5] + static_cast<uint64_t>(acc >> 64);
     }
     reduce_once(r, t[4], t);
+    secure_wipe(t, sizeof t);
 }
 
 }  // namespace
@@ -169,14 +171,7 @@ void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const ui
             const uint64_t top = acc[3] >> 63;
             for (int l = 3; l > 0; --l) acc[l] = (acc[l] << 1) | (acc[l - 1] >> 63);
             acc[0] = (acc[0] << 1) | bit;
-            uint64_t d[4], borrow = 0;
-            for (int l = 0; l < 4; ++l) {
-                const u128 diff = static_cast<u128>(acc[l]) - m[l] - borrow;
-                d[l] = static_cast<uint64_t>(diff);
-                borrow = static_cast<uint64_t>(diff >> 64) & 1;
-            }
-            select4(acc, ct_mask64(borrow & ~top & 1), acc, d);
-            secure_wipe(d, sizeof d);
+            reduce_once(acc, top, acc, m);
         }
     }
     for (int i = 0; i < 4; ++i) r[i] = acc[i];

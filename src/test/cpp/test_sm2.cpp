@@ -309,7 +309,8 @@ TEST(Sm2Sign, RefusesBadInput) {
             EXPECT_EQ(SM2_sign_digest(bad.data(), nullptr, e.data(), nullptr, 0, out.data()),
                       SM2_ERR_PRIVATE_KEY);
             EXPECT_EQ(out, Bytes(64, 0)) << "a refused key's signature left";
-            EXPECT_EQ(SM2_public_key(bad.data(), out.data()), SM2_ERR_PRIVATE_KEY);
+            Bytes point(65);
+            EXPECT_EQ(SM2_public_key(bad.data(), point.data()), SM2_ERR_PRIVATE_KEY);
             EXPECT_EQ(SM2_sign_inverse(bad.data(), out.data()), SM2_ERR_PRIVATE_KEY);
         }
         // r and s: zero, n, above n; the signature of another digest.

@@ -25,6 +25,92 @@ constexpr uint64_t kZero = 0;
 // round's carries sit above the top; the sum, below 2p, needs one
 // subtraction of p, undone by CMOV when it borrows. r may alias the inputs:
 // it is written last.
+#define SM2_ADX_REDUCTION           \
+    "movq %%r8, %%rdx\n\t"          \
+    "xorl %%eax, %%eax\n\t"         \
+    "mulxq %[p0], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r8\n\t"         \
+    "adoxq %%rbx, %%r9\n\t"         \
+    "mulxq %[p1], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r9\n\t"         \
+    "adoxq %%rbx, %%r10\n\t"        \
+    "mulxq %[p2], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r10\n\t"        \
+    "adoxq %%rbx, %%r11\n\t"        \
+    "mulxq %[p3], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r11\n\t"        \
+    "adoxq %%rbx, %%r12\n\t"        \
+    "adcxq %[zero], %%r12\n\t"      \
+    "adcxq %[zero], %%r8\n\t"       \
+    "adoxq %[zero], %%r8\n\t"       \
+    "movq %%r9, %%rdx\n\t"          \
+    "xorl %%eax, %%eax\n\t"         \
+    "mulxq %[p0], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r9\n\t"         \
+    "adoxq %%rbx, %%r10\n\t"        \
+    "mulxq %[p1], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r10\n\t"        \
+    "adoxq %%rbx, %%r11\n\t"        \
+    "mulxq %[p2], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r11\n\t"        \
+    "adoxq %%rbx, %%r12\n\t"        \
+    "mulxq %[p3], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r12\n\t"        \
+    "adoxq %%rbx, %%r13\n\t"        \
+    "adcxq %%r8, %%r13\n\t"         \
+    "adcxq %[zero], %%r9\n\t"       \
+    "adoxq %[zero], %%r9\n\t"       \
+    "movq %%r10, %%rdx\n\t"         \
+    "xorl %%eax, %%eax\n\t"         \
+    "mulxq %[p0], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r10\n\t"        \
+    "adoxq %%rbx, %%r11\n\t"        \
+    "mulxq %[p1], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r11\n\t"        \
+    "adoxq %%rbx, %%r12\n\t"        \
+    "mulxq %[p2], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r12\n\t"        \
+    "adoxq %%rbx, %%r13\n\t"        \
+    "mulxq %[p3], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r13\n\t"        \
+    "adoxq %%rbx, %%r14\n\t"        \
+    "adcxq %%r9, %%r14\n\t"         \
+    "adcxq %[zero], %%r10\n\t"      \
+    "adoxq %[zero], %%r10\n\t"      \
+    "movq %%r11, %%rdx\n\t"         \
+    "xorl %%eax, %%eax\n\t"         \
+    "mulxq %[p0], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r11\n\t"        \
+    "adoxq %%rbx, %%r12\n\t"        \
+    "mulxq %[p1], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r12\n\t"        \
+    "adoxq %%rbx, %%r13\n\t"        \
+    "mulxq %[p2], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r13\n\t"        \
+    "adoxq %%rbx, %%r14\n\t"        \
+    "mulxq %[p3], %%rax, %%rbx\n\t" \
+    "adcxq %%rax, %%r14\n\t"        \
+    "adoxq %%rbx, %%r15\n\t"        \
+    "adcxq %%r10, %%r15\n\t"        \
+    "adcxq %[zero], %%r11\n\t"      \
+    "adoxq %[zero], %%r11\n\t"      \
+    "movq %%r12, %%rax\n\t"         \
+    "movq %%r13, %%rbx\n\t"         \
+    "movq %%r14, %%rdx\n\t"         \
+    "movq %%r15, %[a]\n\t"          \
+    "subq %[p0], %%r12\n\t"         \
+    "sbbq %[p1], %%r13\n\t"         \
+    "sbbq %[p2], %%r14\n\t"         \
+    "sbbq %[p3], %%r15\n\t"         \
+    "sbbq $0, %%r11\n\t"            \
+    "cmovcq %%rax, %%r12\n\t"       \
+    "cmovcq %%rbx, %%r13\n\t"       \
+    "cmovcq %%rdx, %%r14\n\t"       \
+    "cmovcq %[a], %%r15\n\t"        \
+    "movq %%r12, 0(%[r])\n\t"       \
+    "movq %%r13, 8(%[r])\n\t"       \
+    "movq %%r14, 16(%[r])\n\t"      \
+    "movq %%r15, 24(%[r])\n\t"
 
 // r = a·b·2^-256 mod p: the product row by row, each row's low and high
 // halves on their own carry chains (ADCX, ADOX), then the reduction.
@@ -84,92 +170,7 @@ static inline void fe_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4
         "mulxq 24(%[a]), %%rax, %%r15\n\t"
         "adcxq %%rax, %%r14\n\t"
         "adcxq %[zero], %%r15\n\t"
-        "adoxq %[zero], %%r15\n\t"
-        "movq %%r8, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r8\n\t"
-        "adoxq %%rbx, %%r9\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r9\n\t"
-        "adoxq %%rbx, %%r10\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "adcxq %[zero], %%r12\n\t"
-        "adcxq %[zero], %%r8\n\t"
-        "adoxq %[zero], %%r8\n\t"
-        "movq %%r9, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r9\n\t"
-        "adoxq %%rbx, %%r10\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "adcxq %%r8, %%r13\n\t"
-        "adcxq %[zero], %%r9\n\t"
-        "adoxq %[zero], %%r9\n\t"
-        "movq %%r10, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r13\n\t"
-        "adoxq %%rbx, %%r14\n\t"
-        "adcxq %%r9, %%r14\n\t"
-        "adcxq %[zero], %%r10\n\t"
-        "adoxq %[zero], %%r10\n\t"
-        "movq %%r11, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r13\n\t"
-        "adoxq %%rbx, %%r14\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r14\n\t"
-        "adoxq %%rbx, %%r15\n\t"
-        "adcxq %%r10, %%r15\n\t"
-        "adcxq %[zero], %%r11\n\t"
-        "adoxq %[zero], %%r11\n\t"
-        "movq %%r12, %%rax\n\t"
-        "movq %%r13, %%rbx\n\t"
-        "movq %%r14, %%rdx\n\t"
-        "movq %%r15, %[a]\n\t"
-        "subq %[p0], %%r12\n\t"
-        "sbbq %[p1], %%r13\n\t"
-        "sbbq %[p2], %%r14\n\t"
-        "sbbq %[p3], %%r15\n\t"
-        "sbbq $0, %%r11\n\t"
-        "cmovcq %%rax, %%r12\n\t"
-        "cmovcq %%rbx, %%r13\n\t"
-        "cmovcq %%rdx, %%r14\n\t"
-        "cmovcq %[a], %%r15\n\t"
-        "movq %%r12, 0(%[r])\n\t"
-        "movq %%r13, 8(%[r])\n\t"
-        "movq %%r14, 16(%[r])\n\t"
-        "movq %%r15, 24(%[r])\n\t"
+        "adoxq %[zero], %%r15\n\t" SM2_ADX_REDUCTION
         : [a] "+&r"(a_reg)
         : [r] "r"(r), [b] "r"(b), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]),
           [p2] "m"(kFieldP[2]), [p3] "m"(kFieldP[3])
@@ -223,92 +224,7 @@ static inline void fe_sqr(uint64_t r[4], const uint64_t a[4]) {
         "movq 24(%[a]), %%rdx\n\t"
         "mulxq %%rdx, %%rax, %%rbx\n\t"
         "adcq %%rax, %%r14\n\t"
-        "adcq %%rbx, %%r15\n\t"
-        "movq %%r8, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r8\n\t"
-        "adoxq %%rbx, %%r9\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r9\n\t"
-        "adoxq %%rbx, %%r10\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "adcxq %[zero], %%r12\n\t"
-        "adcxq %[zero], %%r8\n\t"
-        "adoxq %[zero], %%r8\n\t"
-        "movq %%r9, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r9\n\t"
-        "adoxq %%rbx, %%r10\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "adcxq %%r8, %%r13\n\t"
-        "adcxq %[zero], %%r9\n\t"
-        "adoxq %[zero], %%r9\n\t"
-        "movq %%r10, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r10\n\t"
-        "adoxq %%rbx, %%r11\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r13\n\t"
-        "adoxq %%rbx, %%r14\n\t"
-        "adcxq %%r9, %%r14\n\t"
-        "adcxq %[zero], %%r10\n\t"
-        "adoxq %[zero], %%r10\n\t"
-        "movq %%r11, %%rdx\n\t"
-        "xorl %%eax, %%eax\n\t"
-        "mulxq %[p0], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r11\n\t"
-        "adoxq %%rbx, %%r12\n\t"
-        "mulxq %[p1], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r12\n\t"
-        "adoxq %%rbx, %%r13\n\t"
-        "mulxq %[p2], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r13\n\t"
-        "adoxq %%rbx, %%r14\n\t"
-        "mulxq %[p3], %%rax, %%rbx\n\t"
-        "adcxq %%rax, %%r14\n\t"
-        "adoxq %%rbx, %%r15\n\t"
-        "adcxq %%r10, %%r15\n\t"
-        "adcxq %[zero], %%r11\n\t"
-        "adoxq %[zero], %%r11\n\t"
-        "movq %%r12, %%rax\n\t"
-        "movq %%r13, %%rbx\n\t"
-        "movq %%r14, %%rdx\n\t"
-        "movq %%r15, %[a]\n\t"
-        "subq %[p0], %%r12\n\t"
-        "sbbq %[p1], %%r13\n\t"
-        "sbbq %[p2], %%r14\n\t"
-        "sbbq %[p3], %%r15\n\t"
-        "sbbq $0, %%r11\n\t"
-        "cmovcq %%rax, %%r12\n\t"
-        "cmovcq %%rbx, %%r13\n\t"
-        "cmovcq %%rdx, %%r14\n\t"
-        "cmovcq %[a], %%r15\n\t"
-        "movq %%r12, 0(%[r])\n\t"
-        "movq %%r13, 8(%[r])\n\t"
-        "movq %%r14, 16(%[r])\n\t"
-        "movq %%r15, 24(%[r])\n\t"
+        "adcq %%rbx, %%r15\n\t" SM2_ADX_REDUCTION
         : [a] "+&r"(a_reg)
         : [r] "r"(r), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]), [p2] "m"(kFieldP[2]),
           [p3] "m"(kFieldP[3])
