@@ -10,6 +10,7 @@
 
 #include "sm2_internal.h"
 #include "sm3.h"
+#include "sm3_internal.h"
 #include "util/cpu.h"
 #include "util/ct.h"
 #include "util/wipe.h"
@@ -51,31 +52,6 @@ constexpr uint8_t kCurveBytes[128] = {
 constexpr uint64_t kP[4] = {0xffffffffffffffffULL, 0xffffffff00000000ULL, 0xffffffffffffffffULL,
                             0xfffffffeffffffffULL};
 
-// A public key's coordinates, when it is 04 || x || y with x, y < p on the
-// curve. Public: may branch.
-bool parse_public(const Sm2Form &f, const uint8_t pub[65], uint64_t x[4], uint64_t y[4]) {
-    if (pub[0] != 0x04) return false;
-    sc_from_bytes(x, pub + 1);
-    sc_from_bytes(y, pub + 33);
-    if (!sc_lt(x, kP) || !sc_lt(y, kP)) return false;
-    return f.on_curve(x, y);
-}
-
-void write_public(uint8_t pub[65], const uint64_t x[4], const uint64_t y[4]) {
-    pub[0] = 0x04;
-    sc_to_bytes(pub + 1, x);
-    sc_to_bytes(pub + 33, y);
-}
-
-void sm3_update(SM3_context *c, const uint8_t *p, std::size_t len) {
-    while (len > 0) {
-        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
-        SM3_Update(c, p, step);
-        p += step;
-        len -= step;
-    }
-}
-
 void z_hash(const uint8_t pub[65], const uint8_t *id, std::size_t id_len, uint8_t z[32]) {
     SM3_context c;
     const uint8_t entl[2] = {static_cast<uint8_t>((id_len * 8) >> 8), static_cast<uint8_t>(id_len * 8)};
@@ -95,19 +71,6 @@ void message_digest(const uint8_t z[32], const uint8_t *msg, std::size_t len, ui
     SM3_Final(&c, e, 32);
 }
 
-int32_t status(uint64_t ok_mask, int32_t failure) {
-    return ct_select(static_cast<uint32_t>(ok_mask), SM2_SUCCESS, failure);
-}
-
-// d from its bytes, replaced by 1 when out of range so the work that follows
-// stays defined; *ok says which.
-void load_private(uint64_t d[4], const uint8_t priv[32], uint64_t *ok) {
-    const uint64_t one[4] = {1, 0, 0, 0};
-    sc_from_bytes(d, priv);
-    *ok = sm2_private_ok(d);
-    for (int i = 0; i < 4; ++i) d[i] = (d[i] & *ok) | (one[i] & ~*ok);
-}
-
 void sign_inverse(uint64_t dinv[4], const uint64_t d[4]) {
     const uint64_t one[4] = {1, 0, 0, 0};
     uint64_t t[4];
@@ -119,6 +82,35 @@ void sign_inverse(uint64_t dinv[4], const uint64_t d[4]) {
 }  // namespace
 
 namespace zenthal {
+
+// A public key's coordinates, when it is 04 || x || y with x, y < p on the
+// curve. Public: may branch.
+bool sm2_parse_public(const Sm2Form &f, const uint8_t pub[65], uint64_t x[4], uint64_t y[4]) {
+    if (pub[0] != 0x04) return false;
+    sc_from_bytes(x, pub + 1);
+    sc_from_bytes(y, pub + 33);
+    if (!sc_lt(x, kP) || !sc_lt(y, kP)) return false;
+    return f.on_curve(x, y);
+}
+
+void sm2_write_public(uint8_t pub[65], const uint64_t x[4], const uint64_t y[4]) {
+    pub[0] = 0x04;
+    sc_to_bytes(pub + 1, x);
+    sc_to_bytes(pub + 33, y);
+}
+
+int32_t sm2_status(uint64_t ok_mask, int32_t failure) {
+    return ct_select(static_cast<uint32_t>(ok_mask), SM2_SUCCESS, failure);
+}
+
+// d from its bytes, replaced by 1 when out of range so the work that follows
+// stays defined; *ok says which.
+void sm2_load_private(uint64_t d[4], const uint8_t priv[32], uint64_t *ok) {
+    const uint64_t one[4] = {1, 0, 0, 0};
+    sc_from_bytes(d, priv);
+    *ok = sm2_private_ok(d);
+    for (int i = 0; i < 4; ++i) d[i] = (d[i] & *ok) | (one[i] & ~*ok);
+}
 
 const char *const SM2_FORM_NAMES[] = {"x86-adx", "portable", nullptr};
 
@@ -213,7 +205,7 @@ uint64_t sm2_sign_with_nonce(const Sm2Form &f, const uint64_t d[4], const uint64
 
 void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
                     const uint8_t *entropy, std::size_t entropy_len) {
-    load_private(s->d, priv, &s->ok);
+    sm2_load_private(s->d, priv, &s->ok);
     if (inverse != nullptr) {
         // Use the caller's inverse only if it is this key's: (1 + d)·inv = 1.
         const uint64_t one[4] = {1, 0, 0, 0};
@@ -223,7 +215,12 @@ void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse
         sc_add(t, s->d, one);
         sc_mul(check, t, s->dinv);
         for (int i = 0; i < 4; ++i) check[i] ^= one[i];
-        s->ok &= sc_is_zero(check);
+        const uint64_t own = sc_is_zero(check);
+        s->ok &= own;
+        // Another key's inverse (zero included, which would make every s
+        // zero and the retry loop endless) is replaced by 1: the signature
+        // is then computed, and discarded by the result code.
+        for (int i = 0; i < 4; ++i) s->dinv[i] = (s->dinv[i] & own) | (one[i] & ~own);
         secure_wipe(t, sizeof t);
         secure_wipe(check, sizeof check);
     } else {
@@ -248,7 +245,7 @@ int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]) {
     const uint64_t ok = s->ok;
     for (int i = 0; i < 64; ++i) sig[i] = static_cast<uint8_t>(sig[i] & ok);
     secure_wipe(s, sizeof *s);
-    return status(ok, SM2_ERR_PRIVATE_KEY);
+    return sm2_status(ok, SM2_ERR_PRIVATE_KEY);
 }
 
 int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],
@@ -264,7 +261,7 @@ int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t 
 int32_t sm2_verify_digest(const Sm2Form &f, const uint8_t pub[65], const uint8_t e[32],
                           const uint8_t sig[64]) {
     uint64_t px[4], py[4], r[4], s[4], t[4], ev[4], v[4];
-    if (!parse_public(f, pub, px, py)) return SM2_ERR_PUBLIC_KEY;
+    if (!sm2_parse_public(f, pub, px, py)) return SM2_ERR_PUBLIC_KEY;
     sc_from_bytes(r, sig);
     sc_from_bytes(s, sig + 32);
     if (sc_is_zero(r) || sc_is_zero(s) || !sc_lt(r, SM2_N) || !sc_lt(s, SM2_N)) return SM2_ERR_SIGNATURE;
@@ -278,15 +275,15 @@ int32_t sm2_verify_digest(const Sm2Form &f, const uint8_t pub[65], const uint8_t
 
 int32_t sm2_public_key(const Sm2Form &f, const uint8_t priv[32], uint8_t pub[65]) {
     uint64_t d[4], x[4], y[4], ok;
-    load_private(d, priv, &ok);
+    sm2_load_private(d, priv, &ok);
     f.base_mul(d, x, y);
     for (int i = 0; i < 4; ++i) {
         x[i] &= ok;
         y[i] &= ok;
     }
-    write_public(pub, x, y);
+    sm2_write_public(pub, x, y);
     secure_wipe(d, sizeof d);
-    return status(ok, SM2_ERR_PRIVATE_KEY);
+    return sm2_status(ok, SM2_ERR_PRIVATE_KEY);
 }
 
 int32_t sm2_generate_key(const Sm2Form &f, const uint8_t random[64], uint8_t priv[32], uint8_t pub[65]) {
@@ -298,7 +295,7 @@ int32_t sm2_generate_key(const Sm2Form &f, const uint8_t random[64], uint8_t pri
     sc_add(d, d, one);
     f.base_mul(d, x, y);
     sc_to_bytes(priv, d);
-    write_public(pub, x, y);
+    sm2_write_public(pub, x, y);
     secure_wipe(d, sizeof d);
     return SM2_SUCCESS;
 }
@@ -317,18 +314,18 @@ int32_t SM2_public_key(const uint8_t priv[32], uint8_t pub[65]) {
 
 int32_t SM2_check_public_key(const uint8_t pub[65]) {
     uint64_t x[4], y[4];
-    return parse_public(sm2_form(), pub, x, y) ? SM2_SUCCESS : SM2_ERR_PUBLIC_KEY;
+    return sm2_parse_public(sm2_form(), pub, x, y) ? SM2_SUCCESS : SM2_ERR_PUBLIC_KEY;
 }
 
 int32_t SM2_sign_inverse(const uint8_t priv[32], uint8_t inverse[32]) {
     uint64_t d[4], dinv[4], ok;
-    load_private(d, priv, &ok);
+    sm2_load_private(d, priv, &ok);
     sign_inverse(dinv, d);
     for (int i = 0; i < 4; ++i) dinv[i] &= ok;
     sc_to_bytes(inverse, dinv);
     secure_wipe(d, sizeof d);
     secure_wipe(dinv, sizeof dinv);
-    return status(ok, SM2_ERR_PRIVATE_KEY);
+    return sm2_status(ok, SM2_ERR_PRIVATE_KEY);
 }
 
 int32_t SM2_compute_z(const uint8_t pub[65], const uint8_t *id, size_t id_len, uint8_t z[32]) {

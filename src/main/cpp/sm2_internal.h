@@ -33,6 +33,16 @@ void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]);
 // The `len` big-endian bytes at `in` modulo m, for any m above 2^255.
 void sc_reduce_bytes(uint64_t r[4], const uint8_t *in, std::size_t len, const uint64_t m[4]);
 
+// A public key's coordinates, when it is 04 || x || y with x, y < p on the
+// curve; false otherwise. For public values: it branches.
+bool sm2_parse_public(const Sm2Form &f, const uint8_t pub[65], uint64_t x[4], uint64_t y[4]);
+void sm2_write_public(uint8_t pub[65], const uint64_t x[4], const uint64_t y[4]);
+// d from its bytes, replaced by 1 when out of range so that the work that
+// follows stays defined; *ok is all ones when it was in range.
+void sm2_load_private(uint64_t d[4], const uint8_t priv[32], uint64_t *ok);
+// SM2_SUCCESS when ok_mask is all ones, else `failure`, without a branch.
+int32_t sm2_status(uint64_t ok_mask, int32_t failure);
+
 // All ones when the private key d lies in [1, n - 2].
 uint64_t sm2_private_ok(const uint64_t d[4]);
 
@@ -69,6 +79,12 @@ void sm2_sign_begin(Sm2Signer *s, const uint8_t priv[32], const uint8_t *inverse
                     const uint8_t *entropy, std::size_t entropy_len);
 uint64_t sm2_sign_step(const Sm2Form &f, Sm2Signer *s, const uint8_t e[32], uint8_t sig[64]);
 int32_t sm2_sign_end(Sm2Signer *s, uint8_t sig[64]);
+
+// Encryption's step for a given k (0 < k < n) to the point (px, py): C1 ||
+// C3 || C2 of the len bytes at msg into out. Returns all ones when the
+// keystream was all zero and k must be replaced.
+uint64_t sm2_encrypt_with_nonce(const Sm2Form &f, const uint64_t px[4], const uint64_t py[4],
+                                const uint8_t *msg, std::size_t len, const uint64_t k[4], uint8_t *out);
 
 // SM2_sign_digest and SM2_verify_digest in a given form.
 int32_t sm2_sign_digest(const Sm2Form &f, const uint8_t priv[32], const uint8_t *inverse, const uint8_t e[32],

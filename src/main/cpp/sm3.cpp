@@ -75,6 +75,19 @@ void SM3_Init(SM3_context *ctx) {
     std::memcpy(ctx->state, SM3_IV, sizeof SM3_IV);
 }
 
+namespace zenthal {
+
+void sm3_update(SM3_context *ctx, const uint8_t *in, std::size_t len) {
+    while (len > 0) {
+        const uint32_t step = len > 0x40000000u ? 0x40000000u : static_cast<uint32_t>(len);
+        SM3_Update(ctx, in, step);
+        in += step;
+        len -= step;
+    }
+}
+
+}  // namespace zenthal
+
 void SM3_Update(SM3_context *ctx, const uint8_t *in, uint32_t len) {
     uint32_t p = (ctx->bit_count_lo >> 3) % 64;
 

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sm3.h"
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define ZENTHAL_SM3_AVX512 1
 #else
@@ -21,6 +23,9 @@
 #endif
 
 namespace zenthal {
+
+// SM3_Update for any size_t length, in steps SM3_Update takes.
+void sm3_update(SM3_context *ctx, const uint8_t *in, std::size_t len);
 
 // state <- CF(... CF(state, block 0) ..., block n-1) for the n 64-byte
 // blocks at `blocks`. Plain C++ for every processor.

@@ -345,6 +345,11 @@ TEST(Sm2Sign, RefusesBadInput) {
         Bytes out(64);
         EXPECT_EQ(SM2_sign_digest(priv.data(), inv.data(), e.data(), nullptr, 0, out.data()),
                   SM2_ERR_PRIVATE_KEY);
+        // An inverse of zero, or of n, would make every s zero: refused, not
+        // retried for ever.
+        for (const Bytes &zero : {Small(0), NearN(0)})
+            EXPECT_EQ(SM2_sign_digest(priv.data(), zero.data(), e.data(), nullptr, 0, out.data()),
+                      SM2_ERR_PRIVATE_KEY);
         ASSERT_EQ(SM2_sign_inverse(priv.data(), inv.data()), SM2_SUCCESS);
         EXPECT_EQ(SM2_sign_digest(priv.data(), inv.data(), e.data(), nullptr, 0, out.data()), SM2_SUCCESS);
         EXPECT_EQ(out, sig) << "the cached inverse signs as the computed one";

@@ -29,6 +29,10 @@ struct Sm2Form {
                    const uint64_t v[4]);
     // Whether (x, y), both below p, satisfies the curve's equation. Public.
     bool (*on_curve)(const uint64_t x[4], const uint64_t y[4]);
+    // t·P + Q in affine coordinates for public t and points on the curve;
+    // false when the sum is the point at infinity.
+    bool (*mul_add_public)(const uint64_t t[4], const uint64_t px[4], const uint64_t py[4],
+                           const uint64_t qx[4], const uint64_t qy[4], uint64_t x[4], uint64_t y[4]);
 };
 
 // The multiples j·2^(6i)·G, j = 1..32, of window i = 0..42 of the fixed-base

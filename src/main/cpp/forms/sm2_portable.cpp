@@ -8,6 +8,6 @@
 #include "forms/sm2_curve.inc"
 
 namespace zenthal {
-extern const Sm2Form SM2_FORM_PORTABLE = {"portable", form_base_mul, form_point_mul, form_verify,
-                                          form_on_curve};
+extern const Sm2Form SM2_FORM_PORTABLE = {"portable",  form_base_mul, form_point_mul,
+                                          form_verify, form_on_curve, form_mul_add_public};
 }  // namespace zenthal

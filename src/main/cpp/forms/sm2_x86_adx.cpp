@@ -305,8 +305,8 @@ static inline void fe_sub(uint64_t r[4], const uint64_t a[4], const uint64_t b[4
 #include "forms/sm2_curve.inc"
 
 namespace zenthal {
-extern const Sm2Form SM2_FORM_X86_ADX = {"x86-adx", form_base_mul, form_point_mul, form_verify,
-                                         form_on_curve};
+extern const Sm2Form SM2_FORM_X86_ADX = {"x86-adx",   form_base_mul, form_point_mul,
+                                         form_verify, form_on_curve, form_mul_add_public};
 }  // namespace zenthal
 
 #endif

@@ -275,7 +275,7 @@ class Sm2Test {
 
     // ---------------------------------------------------------------- the published example
 
-    /** GB/T 32918.5 Annex A: the known r and s verify, and so does any signature we make with d. */
+    /** The standard's worked example: its r and s verify, and so does any signature we make with its d. */
     @Test
     void publishedExampleVerifies() throws Exception {
         BigInteger d = new BigInteger("3945208F7B2144B13F36E38AC6D39F9588939369" + "2860B51A42FB81EF4DF7C5B8", 16);
