@@ -812,6 +812,188 @@ class MisuseTest {
         return b == null ? null : ((byte[]) b).clone();
     }
 
+    // ---------------------------------------------------------------- SM2 encryption and key exchange
+
+    private static final int SM2_ERR_DECRYPT = -16405, SM2_ERR_OUTPUT_TOO_SMALL = -16406,
+            SM2_ERR_INPUT_LENGTH = -16407;
+
+    /** encrypt on fresh copies: pub, in[off, len), entropy[entOff, entLen), out of outSize filled bytes at outOff. */
+    private static Case encryptCase(byte[] pub, byte[] in, int off, int len, byte[] ent, int entOff, int entLen,
+            Integer outSize, int outOff) {
+        byte[] p = copyOf(pub), i = copyOf(in), e = copyOf(ent), o = outSize == null ? null : filled(outSize);
+        return sm2("encrypt(" + d(p) + ", " + d(i) + ", " + off + ", " + len + ", " + d(e) + ", " + entOff + ", "
+                + entLen + ", " + d(o) + ", " + outOff + ")", () -> Sm2Native.encrypt(p, i, off, len, e, entOff, entLen,
+                o, outOff), List.of("pub", "in", "entropy", "out"), p, i, e, o);
+    }
+
+    private static Case decryptCase(byte[] priv, byte[] in, int off, int len, Integer outSize, int outOff) {
+        byte[] k = copyOf(priv), i = copyOf(in), o = outSize == null ? null : filled(outSize);
+        return sm2("decrypt(" + d(k) + ", " + d(i) + ", " + off + ", " + len + ", " + d(o) + ", " + outOff + ")",
+                () -> Sm2Native.decrypt(k, i, off, len, o, outOff), List.of("priv", "in", "out"), k, i, o);
+    }
+
+    private static final List<String> EXCHANGE = List.of("priv", "pub", "ephPriv", "ephPub", "z", "peerPub",
+            "peerEphPub", "peerZ", "key", "confirmB", "confirmA");
+
+    /** keyExchange as the initiator on fresh copies of the eight inputs and the three outputs of {@code a}. */
+    private static Case exchangeCase(Object[] a, int keyLen) {
+        byte[][] b = new byte[11][];
+        for (int i = 0; i < 11; i++) b[i] = copyOf(a[i]);
+        StringBuilder name = new StringBuilder("keyExchange(false");
+        for (int i = 0; i < 11; i++) name.append(", ").append(d(b[i])).append(i == 8 ? ", " + keyLen : "");
+        return sm2(name + ")", () -> Sm2Native.keyExchange(false, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], b[8],
+                keyLen, b[9], b[10]), EXCHANGE, (Object[]) b);
+    }
+
+    /**
+     * encrypt, decrypt and keyExchange given nulls, arrays one byte short or
+     * long, ranges and offsets outside their arrays (the values that wrap
+     * included), an empty message, a ciphertext too short, outputs too small,
+     * keys the engine refuses and points off the curve: each ends in its
+     * status with its outputs untouched. Then each valid call, its output
+     * what the same call gave once before (encryption is deterministic in its
+     * entropy) and, for decryption, the message encrypted.
+     */
+    @Test
+    void sm2EncryptionAndExchange() {
+        Random rnd = new Random(0x315E_000BL);
+        java.math.BigInteger n = SM2.getN();
+        java.math.BigInteger dv = new java.math.BigInteger(1, random(rnd, 40)).mod(n.subtract(java.math.BigInteger.TWO))
+                .add(java.math.BigInteger.ONE);
+        byte[] d = fixed32(dv), pub = sm2Point(dv);
+        byte[] offCurve = pub.clone();
+        offCurve[64] ^= 1;
+        byte[] ones = new byte[32];
+        Arrays.fill(ones, (byte) 0xFF);
+        byte[][] badKeys = {new byte[32], fixed32(n.subtract(java.math.BigInteger.ONE)), fixed32(n), ones};
+        byte[] msg = random(rnd, 20), entropy = random(rnd, 32);
+        byte[] ct = new byte[117];
+        assertEquals(117, Sm2Native.encrypt(pub, msg, 0, 20, entropy, 0, 32, ct, 0));
+        List<Case> cases = new ArrayList<>();
+
+        // encrypt(pub65, in, off, len, entropy, entOff, entLen, out, outOff)
+        int[][] ranges = {{-1, 1}, {0, -1}, {0, 21}, {1, 20}, {21, 0}, {1, Integer.MAX_VALUE}, {Integer.MAX_VALUE, 1},
+            {Integer.MIN_VALUE, 0}, {10, Integer.MIN_VALUE}};
+        cases.add(encryptCase(null, msg, 0, 20, entropy, 0, 32, 200, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(Arrays.copyOf(pub, 64), msg, 0, 20, entropy, 0, 32, 200, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(Arrays.copyOf(pub, 66), msg, 0, 20, entropy, 0, 32, 200, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(pub, null, 0, 0, entropy, 0, 32, 200, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(pub, msg, 0, 20, null, 0, 0, 200, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(pub, msg, 0, 20, entropy, 0, 32, null, 0).returns(ERR_ARGUMENT));
+        for (int[] r : ranges) {
+            cases.add(encryptCase(pub, msg, r[0], r[1], entropy, 0, 32, 200, 0).returns(ERR_ARGUMENT));
+            cases.add(encryptCase(pub, msg, 0, 20, random(rnd, 20), r[0], r[1], 200, 0).returns(ERR_ARGUMENT));
+        }
+        cases.add(encryptCase(pub, msg, 0, 20, new byte[4097], 0, 4097, 200, 0).returns(ERR_ARGUMENT));
+        for (int outOff : new int[] {-1, 201, Integer.MAX_VALUE, Integer.MIN_VALUE}) {
+            cases.add(encryptCase(pub, msg, 0, 20, entropy, 0, 32, 200, outOff).returns(ERR_ARGUMENT));
+        }
+        // A bad argument is named ahead of the message's and the output's sizes.
+        cases.add(encryptCase(null, msg, 0, 0, entropy, 0, 32, 0, 0).returns(ERR_ARGUMENT));
+        cases.add(encryptCase(pub, msg, 0, 0, entropy, 0, 32, 200, 0).returns(SM2_ERR_INPUT_LENGTH));
+        cases.add(encryptCase(pub, msg, 0, 0, entropy, 0, 32, 0, 0).returns(SM2_ERR_INPUT_LENGTH));
+        for (int[] o : new int[][] {{0, 0}, {116, 0}, {117, 1}, {200, 84}, {200, 200}}) {
+            cases.add(encryptCase(pub, msg, 0, 20, entropy, 0, 32, o[0], o[1]).returns(SM2_ERR_OUTPUT_TOO_SMALL));
+        }
+        cases.add(encryptCase(offCurve, msg, 0, 20, entropy, 0, 32, 200, 0).returns(SM2_ERR_PUBLIC_KEY));
+        byte[] at3 = new byte[123];
+        Arrays.fill(at3, NativeTestSupport.SENTINEL);
+        System.arraycopy(ct, 0, at3, 3, 117);
+        cases.add(encryptCase(pub, msg, 0, 20, entropy, 0, 32, 123, 3).returns(117, "out", at3));
+        cases.add(encryptCase(pub, cat32(random(rnd, 9), msg), 9, 20, cat32(random(rnd, 5), entropy), 5, 32, 117, 0)
+                .note("input and entropy at offsets").returns(117, "out", ct));
+
+        // decrypt(priv32, in, off, len, out, outOff)
+        cases.add(decryptCase(null, ct, 0, 117, 100, 0).returns(ERR_ARGUMENT));
+        cases.add(decryptCase(Arrays.copyOf(d, 31), ct, 0, 117, 100, 0).returns(ERR_ARGUMENT));
+        cases.add(decryptCase(Arrays.copyOf(d, 33), ct, 0, 117, 100, 0).returns(ERR_ARGUMENT));
+        cases.add(decryptCase(d, null, 0, 0, 100, 0).returns(ERR_ARGUMENT));
+        cases.add(decryptCase(d, ct, 0, 117, null, 0).returns(ERR_ARGUMENT));
+        int[][] ctRanges = {{-1, 117}, {0, -1}, {0, 118}, {1, 117}, {118, 0}, {1, Integer.MAX_VALUE},
+            {Integer.MAX_VALUE, 1}, {Integer.MIN_VALUE, 0}, {10, Integer.MIN_VALUE}};
+        for (int[] r : ctRanges) cases.add(decryptCase(d, ct, r[0], r[1], 100, 0).returns(ERR_ARGUMENT));
+        for (int outOff : new int[] {-1, 101, Integer.MAX_VALUE, Integer.MIN_VALUE}) {
+            cases.add(decryptCase(d, ct, 0, 117, 100, outOff).returns(ERR_ARGUMENT));
+        }
+        for (int len : new int[] {0, 1, 96, 97}) cases.add(decryptCase(d, ct, 0, len, 100, 0).returns(SM2_ERR_INPUT_LENGTH));
+        for (int[] o : new int[][] {{0, 0}, {19, 0}, {20, 1}, {100, 81}}) {
+            cases.add(decryptCase(d, ct, 0, 117, o[0], o[1]).returns(SM2_ERR_OUTPUT_TOO_SMALL));
+        }
+        for (byte[] k : badKeys) cases.add(decryptCase(k, ct, 0, 117, 100, 0).returns(SM2_ERR_PRIVATE_KEY));
+        for (int i : new int[] {1, 64, 65, 96, 97, 116}) {
+            byte[] bad = ct.clone();
+            bad[i] ^= 1;
+            cases.add(decryptCase(d, bad, 0, 117, 100, 0).note("byte " + i + " flipped").returns(SM2_ERR_DECRYPT));
+        }
+        byte[] plainAt2 = filled(30);
+        System.arraycopy(msg, 0, plainAt2, 2, 20);
+        cases.add(decryptCase(d, ct, 0, 117, 30, 2).returns(20, "out", plainAt2));
+        cases.add(decryptCase(d, cat32(random(rnd, 6), ct), 6, 117, 20, 0).note("ciphertext at an offset")
+                .returns(20, "out", msg));
+
+        // keyExchange(responder, priv, pub, ephPriv, ephPub, z, peerPub, peerEphPub, peerZ, key, keyLen, cb, ca)
+        java.math.BigInteger rv = new java.math.BigInteger(1, random(rnd, 40)).mod(n.subtract(java.math.BigInteger.TWO))
+                .add(java.math.BigInteger.ONE);
+        java.math.BigInteger pv = new java.math.BigInteger(1, random(rnd, 40)).mod(n.subtract(java.math.BigInteger.TWO))
+                .add(java.math.BigInteger.ONE);
+        byte[] peerPub = sm2Point(pv), peerEph = sm2Point(pv.add(java.math.BigInteger.ONE));
+        Object[] good = {d, pub, fixed32(rv), sm2Point(rv), random(rnd, 32), peerPub, peerEph, random(rnd, 32),
+            filled(24), filled(32), filled(32)};
+        byte[] key = filled(24), cb = filled(32), ca = filled(32);
+        assertEquals(OK, Sm2Native.keyExchange(false, d, pub, fixed32(rv), sm2Point(rv), (byte[]) good[4], peerPub,
+                peerEph, (byte[]) good[7], key, 20, cb, ca));
+        int[] sizes = {32, 65, 32, 65, 32, 65, 65, 32};
+        for (int i = 0; i < 11; i++) {
+            if (i == 8) continue;
+            Object[] a = good.clone();
+            a[i] = null;
+            // Null confirmation arrays are asked for nothing.
+            if (i >= 9) {
+                cases.add(exchangeCase(a, 20).note("no " + EXCHANGE.get(i)).returns(OK, "key", key,
+                        EXCHANGE.get(19 - i), i == 9 ? ca : cb));
+                continue;
+            }
+            cases.add(exchangeCase(a, 20).returns(ERR_ARGUMENT));
+            for (int delta : new int[] {-1, 1}) {
+                Object[] w = good.clone();
+                w[i] = filled(sizes[i] + delta);
+                cases.add(exchangeCase(w, 20).returns(ERR_ARGUMENT));
+            }
+        }
+        for (int keyLen : new int[] {-1, 25, Integer.MAX_VALUE, Integer.MIN_VALUE}) {
+            cases.add(exchangeCase(good, keyLen).returns(ERR_ARGUMENT));
+        }
+        Object[] noKey = good.clone();
+        noKey[8] = null;
+        cases.add(exchangeCase(noKey, 0).returns(ERR_ARGUMENT));
+        for (int i : new int[] {9, 10}) {
+            for (int size : new int[] {31, 33, 0}) {
+                Object[] w = good.clone();
+                w[i] = filled(size);
+                cases.add(exchangeCase(w, 20).returns(ERR_ARGUMENT));
+            }
+        }
+        for (byte[] k : badKeys) {
+            for (int i : new int[] {0, 2}) {
+                Object[] w = good.clone();
+                w[i] = k;
+                cases.add(exchangeCase(w, 20).note("a private key outside [1, n - 2]").returns(SM2_ERR_PRIVATE_KEY));
+            }
+        }
+        byte[] infinity = new byte[65];
+        infinity[0] = 4;
+        for (int i : new int[] {5, 6}) {
+            for (byte[] p : new byte[][] {offCurve, infinity}) {
+                Object[] w = good.clone();
+                w[i] = p;
+                cases.add(exchangeCase(w, 20).note("a peer point not on the curve").returns(SM2_ERR_PUBLIC_KEY));
+            }
+        }
+        cases.add(exchangeCase(good, 20).returns(OK, "key", key, "confirmB", cb, "confirmA", ca));
+
+        runAll("SM2 encryption and exchange", cases);
+    }
+
     // ---------------------------------------------------------------- running
 
     private static void runAll(String table, List<Case> cases) {

@@ -44,6 +44,12 @@ class ZenthalStatusTest {
         returned.put("SM2_ERR_PUBLIC_KEY", Sm2Native.checkPublicKey(offCurve(pub)));
         returned.put("SM2_ERR_SIGNATURE", Sm2Native.verifyDigest(pub, new byte[32], new byte[64]));
         returned.put("SM2_ERR_ID_LENGTH", Sm2Native.computeZ(pub, new byte[8192], 0, 8192, new byte[32]));
+        byte[] ct = new byte[98];
+        returned.put("SM2_ERR_OUTPUT_TOO_SMALL", Sm2Native.encrypt(pub, new byte[1], 0, 1, d, 0, 32, ct, 1));
+        assertEquals(98, Sm2Native.encrypt(pub, new byte[1], 0, 1, d, 0, 32, ct, 0));
+        ct[97] ^= 1;
+        returned.put("SM2_ERR_DECRYPT", Sm2Native.decrypt(d, ct, 0, 98, out, 0));
+        returned.put("SM2_ERR_INPUT_LENGTH", Sm2Native.decrypt(d, ct, 0, 97, out, 0));
         if (LoadNativeZenthal.isRDRANDSupported() == 0) {
             returned.put("DRNG_NO_RDRAND", LoadNativeZenthal.nextBytesNative(out, 1));
         }
@@ -53,7 +59,7 @@ class ZenthalStatusTest {
             String text = ZenthalStatus.describe(code);
             assertTrue(text.startsWith(e.getKey() + " (" + code + "): "), text);
         }
-        for (int unknown : new int[] {0, 2, -2, -4, -10, -16384, -16389, -16400, -16405}) {
+        for (int unknown : new int[] {0, 2, -2, -4, -10, -16384, -16389, -16400, -16409}) {
             assertEquals(Optional.empty(), ZenthalStatus.fromCode(unknown));
             assertEquals("unknown status " + unknown, ZenthalStatus.describe(unknown));
         }
