@@ -21,12 +21,14 @@
 
 #include "sm2.h"
 #include "sm2_internal.h"
+#include "sm2_oracle.h"
 #include "sm3.h"
 #include "test_forms.h"
 #include "test_util.h"
 
 namespace {
 
+using sm2_oracle::Pkey;
 using zenthal::Sm2Form;
 
 // Every SM2 form whose instructions the tests' own reading of the processor
@@ -63,85 +65,6 @@ Bytes Digest(const Bytes &z, const Bytes &msg) {
     Bytes all = z;
     all.insert(all.end(), msg.begin(), msg.end());
     return openssl_sm3(all);
-}
-
-// --- OpenSSL as the oracle ---
-
-struct PkeyDeleter {
-    void operator()(EVP_PKEY *p) const { EVP_PKEY_free(p); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
-
-// An OpenSSL SM2 key from our encodings (priv may be empty for a public key).
-Pkey OpenSslKey(const Bytes &priv, const Bytes &pub) {
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    BIGNUM *d = nullptr;
-    OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
-    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size());
-    if (!priv.empty()) {
-        d = BN_bin2bn(priv.data(), static_cast<int>(priv.size()), nullptr);
-        OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_PRIV_KEY, d);
-    }
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
-    EVP_PKEY *key = nullptr;
-    EVP_PKEY_fromdata_init(ctx);
-    EVP_PKEY_fromdata(ctx, &key, priv.empty() ? EVP_PKEY_PUBLIC_KEY : EVP_PKEY_KEYPAIR, params);
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    BN_clear_free(d);
-    return Pkey(key);
-}
-
-// DER SEQUENCE { r, s } <-> r || s.
-Bytes ToDer(const Bytes &sig) {
-    ECDSA_SIG *s = ECDSA_SIG_new();
-    ECDSA_SIG_set0(s, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
-    unsigned char *der = nullptr;
-    const int len = i2d_ECDSA_SIG(s, &der);
-    Bytes out(der, der + len);
-    OPENSSL_free(der);
-    ECDSA_SIG_free(s);
-    return out;
-}
-
-Bytes FromDer(const Bytes &der) {
-    const unsigned char *p = der.data();
-    ECDSA_SIG *s = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der.size()));
-    Bytes out(64);
-    BN_bn2binpad(ECDSA_SIG_get0_r(s), out.data(), 32);
-    BN_bn2binpad(ECDSA_SIG_get0_s(s), out.data() + 32, 32);
-    ECDSA_SIG_free(s);
-    return out;
-}
-
-bool OpenSslVerify(EVP_PKEY *key, const Bytes &id, const Bytes &msg, const Bytes &sig) {
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new(key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, id.data(), id.size());
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    const Bytes der = ToDer(sig);
-    const bool ok = EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
-                    EVP_DigestVerify(md, der.data(), der.size(), msg.data(), msg.size()) == 1;
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    return ok;
-}
-
-Bytes OpenSslSign(EVP_PKEY *key, const Bytes &id, const Bytes &msg) {
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new(key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, id.data(), id.size());
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    Bytes der(80);
-    size_t len = der.size();
-    EXPECT_EQ(EVP_DigestSignInit(md, nullptr, EVP_sm3(), nullptr, key), 1);
-    EXPECT_EQ(EVP_DigestSign(md, der.data(), &len, msg.data(), msg.size()), 1);
-    der.resize(len);
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    return FromDer(der);
 }
 
 // k·P on OpenSSL's SM2 group (P null: the generator), as 04 || x || y, or
@@ -228,22 +151,20 @@ TEST(Sm2Sign, AgreesWithOpenSsl) {
             const Bytes id = round % 3 == 0 ? Bytes{} : random_bytes(rng, rng() % 40);
             const Bytes msg = random_bytes(rng, rng() % 300);
             const Bytes entropy = random_bytes(rng, 32);
-            Pkey key = OpenSslKey(priv, pub);
+            Pkey key = sm2_oracle::key(pub.data(), priv.data());
             ASSERT_TRUE(key) << "OpenSSL refused the key pair";
-            ASSERT_EQ(EVP_PKEY_check(std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>(
-                                         EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free)
-                                         .get()),
-                      1)
+            ASSERT_TRUE(sm2_oracle::pair_matches(key.get()))
                 << "OpenSSL finds the public key not that of the private key";
 
             ASSERT_EQ(SM2_sign(priv.data(), round % 2 ? pub.data() : nullptr, id.data(), id.size(),
                                msg.data(), msg.size(), entropy.data(), entropy.size(), sig.data()),
                       SM2_SUCCESS);
-            EXPECT_TRUE(OpenSslVerify(key.get(), id, msg, sig)) << round;
+            EXPECT_TRUE(sm2_oracle::verify(key.get(), id, msg, sig)) << round;
             EXPECT_EQ(SM2_verify(pub.data(), id.data(), id.size(), msg.data(), msg.size(), sig.data()),
                       SM2_SUCCESS);
 
-            const Bytes theirs = OpenSslSign(key.get(), id, msg);
+            const Bytes theirs = sm2_oracle::sign(key.get(), id, msg);
+            ASSERT_EQ(theirs.size(), 64u);
             EXPECT_EQ(SM2_verify(pub.data(), id.data(), id.size(), msg.data(), msg.size(), theirs.data()),
                       SM2_SUCCESS)
                 << round;
@@ -390,87 +311,6 @@ TEST(Sm2Sign, NonceDependsOnKeyDigestAndEntropy) {
 
 namespace {
 
-// GM/T 0009's DER form of C1 || C3 || C2, and back, for OpenSSL.
-Bytes DerLength(size_t n) {
-    if (n < 128) return {static_cast<uint8_t>(n)};
-    if (n < 256) return {0x81, static_cast<uint8_t>(n)};
-    return {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)};
-}
-
-Bytes DerItem(uint8_t tag, const Bytes &body) {
-    Bytes out{tag};
-    const Bytes len = DerLength(body.size());
-    out.insert(out.end(), len.begin(), len.end());
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
-}
-
-Bytes DerInteger(const uint8_t *be, size_t n) {
-    size_t i = 0;
-    while (i + 1 < n && be[i] == 0) ++i;
-    Bytes body;
-    if (be[i] & 0x80) body.push_back(0);
-    body.insert(body.end(), be + i, be + n);
-    return DerItem(0x02, body);
-}
-
-Bytes ToGmDer(const Bytes &c) {
-    Bytes body = DerInteger(c.data() + 1, 32);
-    const Bytes y = DerInteger(c.data() + 33, 32);
-    const Bytes c3 = DerItem(0x04, Bytes(c.begin() + 65, c.begin() + 97));
-    const Bytes c2 = DerItem(0x04, Bytes(c.begin() + 97, c.end()));
-    for (const Bytes *b : {&y, &c3, &c2}) body.insert(body.end(), b->begin(), b->end());
-    return DerItem(0x30, body);
-}
-
-// The next DER item at p: its body and the position after it.
-Bytes DerRead(const Bytes &der, size_t *p, uint8_t tag) {
-    EXPECT_EQ(der.at(*p), tag);
-    size_t n = der.at(*p + 1), at = *p + 2;
-    if (n & 0x80) {
-        const size_t k = n & 0x7f;
-        n = 0;
-        for (size_t i = 0; i < k; ++i) n = n << 8 | der.at(at++);
-    }
-    *p = at + n;
-    return Bytes(der.begin() + static_cast<long>(at), der.begin() + static_cast<long>(at + n));
-}
-
-Bytes FromGmDer(const Bytes &der) {
-    size_t p = 0;
-    DerRead(der, &p, 0x30);
-    p = der[1] & 0x80 ? 2 + (der[1] & 0x7f) : 2;
-    Bytes out{0x04};
-    for (int i = 0; i < 2; ++i) {
-        Bytes v = DerRead(der, &p, 0x02);
-        while (v.size() > 32) v.erase(v.begin());
-        out.insert(out.end(), 32 - v.size(), 0);
-        out.insert(out.end(), v.begin(), v.end());
-    }
-    const Bytes c3 = DerRead(der, &p, 0x04), c2 = DerRead(der, &p, 0x04);
-    out.insert(out.end(), c3.begin(), c3.end());
-    out.insert(out.end(), c2.begin(), c2.end());
-    return out;
-}
-
-Bytes OpenSslCrypt(EVP_PKEY *key, bool encrypt, const Bytes &in) {
-    EVP_PKEY_CTX *c = EVP_PKEY_CTX_new(key, nullptr);
-    EXPECT_EQ(encrypt ? EVP_PKEY_encrypt_init(c) : EVP_PKEY_decrypt_init(c), 1);
-    size_t len = 0;
-    auto run = [&](uint8_t *out) {
-        return encrypt ? EVP_PKEY_encrypt(c, out, &len, in.data(), in.size())
-                       : EVP_PKEY_decrypt(c, out, &len, in.data(), in.size());
-    };
-    Bytes out;
-    if (run(nullptr) == 1) {
-        out.resize(len);
-        if (run(out.data()) != 1) out.clear();
-        out.resize(len);
-    }
-    EVP_PKEY_CTX_free(c);
-    return out;
-}
-
 // The SM3 KDF as OpenSSL's X9.63 KDF over SM3, which it is.
 Bytes OpenSslKdf(const Bytes &z, size_t len) {
     EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "X963KDF", nullptr);
@@ -583,7 +423,7 @@ TEST(Sm2Encrypt, AgreesWithOpenSslAndRefusesBadInput) {
         for (size_t len : {1, 31, 32, 33, 1000}) {
             Bytes priv(32), pub(65);
             ASSERT_EQ(SM2_generate_key(random_bytes(rng, 64).data(), priv.data(), pub.data()), SM2_SUCCESS);
-            Pkey key = OpenSslKey(priv, pub);
+            Pkey key = sm2_oracle::key(pub.data(), priv.data());
             const Bytes msg = random_bytes(rng, len), entropy = random_bytes(rng, 32);
             Bytes c(len + SM2_CIPHERTEXT_OVERHEAD + 3);
             size_t n = c.size();
@@ -591,9 +431,10 @@ TEST(Sm2Encrypt, AgreesWithOpenSslAndRefusesBadInput) {
                       SM2_SUCCESS);
             ASSERT_EQ(n, len + SM2_CIPHERTEXT_OVERHEAD);
             c.resize(n);
-            EXPECT_EQ(OpenSslCrypt(key.get(), false, ToGmDer(c)), msg) << len;
+            EXPECT_EQ(sm2_oracle::crypt(key.get(), false, sm2_oracle::to_gm_der(c)), msg) << len;
 
-            const Bytes theirs = FromGmDer(OpenSslCrypt(key.get(), true, msg));
+            const Bytes theirs = sm2_oracle::from_gm_der(sm2_oracle::crypt(key.get(), true, msg));
+            ASSERT_EQ(theirs.size(), len + SM2_CIPHERTEXT_OVERHEAD);
             Bytes m(len);
             n = len;
             ASSERT_EQ(SM2_decrypt(priv.data(), theirs.data(), theirs.size(), m.data(), &n), SM2_SUCCESS);
