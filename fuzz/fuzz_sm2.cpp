@@ -1,4 +1,4 @@
-// SM2 verification and public-key checking against OpenSSL.
+// SM2 verification, public-key checking and decryption against OpenSSL.
 //  - A key pair from the input's random bytes: OpenSSL takes it as a pair
 //    (its public key that of its private key), and a signature of the
 //    input's digest verifies on both sides.
@@ -7,17 +7,15 @@
 //  - Any 65 bytes as a public key: accepted exactly when OpenSSL finds an
 //    uncompressed point on the curve, and then any signature gets OpenSSL's
 //    verdict under it.
+//  - The input's tail as a message, encrypted under the generated key: it
+//    decrypts on both sides (OpenSSL's in its DER form), and with one bit
+//    flipped anywhere it is refused on both, our output left without a byte
+//    of it; the tail as a ciphertext of its own gets OpenSSL's verdict.
 // Each input runs in every SM2 form the processor has, by the fuzzers' own
 // reading of it (test_forms.h).
 //
 // Input: [random 64] [digest 32] [entropy 32] [flip position] [flip mask]
-//        [signature 64] [public key 65]
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/ec.h>
-#include <openssl/evp.h>
-#include <openssl/param_build.h>
-
+//        [signature 64] [public key 65] [message...]
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +25,7 @@
 #include "forms/sm2_forms.h"
 #include "sm2.h"
 #include "sm2_internal.h"
+#include "sm2_oracle.h"
 #include "test_forms.h"
 
 #include "fuzz_util.h"
@@ -34,59 +33,13 @@
 namespace {
 
 using fuzz::Reader;
+using Bytes = std::vector<uint8_t>;
 
 void check(bool ok, const char *what) {
     if (!ok) {
         std::fprintf(stderr, "fuzz_sm2: %s\n", what);
         std::abort();
     }
-}
-
-// OpenSSL's SM2 key from a public point (and a private key, or null), or
-// null when OpenSSL refuses it.
-EVP_PKEY *openssl_key(const uint8_t pub[65], const uint8_t *priv) {
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    BIGNUM *d = priv ? BN_bin2bn(priv, 32, nullptr) : nullptr;
-    OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
-    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pub, 65);
-    if (d) OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_PRIV_KEY, d);
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
-    EVP_PKEY *key = nullptr;
-    if (EVP_PKEY_fromdata_init(ctx) != 1 ||
-        EVP_PKEY_fromdata(ctx, &key, d ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params) != 1)
-        key = nullptr;
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    BN_clear_free(d);
-    return key;
-}
-
-// Whether OpenSSL finds an uncompressed point on the SM2 curve.
-bool openssl_on_curve(const uint8_t pub[65]) {
-    if (pub[0] != 0x04) return false;
-    EC_GROUP *g = EC_GROUP_new_by_curve_name(NID_sm2);
-    EC_POINT *p = EC_POINT_new(g);
-    const bool ok = EC_POINT_oct2point(g, p, pub, 65, nullptr) == 1 &&
-                    EC_POINT_is_on_curve(g, p, nullptr) == 1 && EC_POINT_is_at_infinity(g, p) == 0;
-    EC_POINT_free(p);
-    EC_GROUP_free(g);
-    return ok;
-}
-
-bool openssl_verify(EVP_PKEY *key, const uint8_t e[32], const uint8_t sig[64]) {
-    ECDSA_SIG *s = ECDSA_SIG_new();
-    ECDSA_SIG_set0(s, BN_bin2bn(sig, 32, nullptr), BN_bin2bn(sig + 32, 32, nullptr));
-    unsigned char *der = nullptr;
-    const int len = i2d_ECDSA_SIG(s, &der);
-    ECDSA_SIG_free(s);
-    EVP_PKEY_CTX *c = EVP_PKEY_CTX_new(key, nullptr);
-    const bool ok =
-        EVP_PKEY_verify_init(c) == 1 && EVP_PKEY_verify(c, der, static_cast<size_t>(len), e, 32) == 1;
-    EVP_PKEY_CTX_free(c);
-    OPENSSL_free(der);
-    return ok;
 }
 
 std::vector<const zenthal::Sm2Form *> forms() {
@@ -114,41 +67,67 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t flip_pos = in.u8(), flip_mask = in.u8();
     in.take(raw_sig, 64);
     in.take(raw_pub, 65);
+    const Bytes tail(in.p, in.p + in.n);
 
     for (const zenthal::Sm2Form *f : all) {
         uint8_t priv[32], pub[65], sig[64];
         check(zenthal::sm2_generate_key(*f, random, priv, pub) == SM2_SUCCESS, "key generation failed");
-        EVP_PKEY *pair = openssl_key(pub, priv);
+        const sm2_oracle::Pkey owned = sm2_oracle::key(pub, priv);
+        EVP_PKEY *pair = owned.get();
         check(pair != nullptr, "OpenSSL refused a generated key pair");
-        EVP_PKEY_CTX *pc = EVP_PKEY_CTX_new(pair, nullptr);
-        check(EVP_PKEY_pairwise_check(pc) == 1, "OpenSSL finds the public key not that of the private key");
-        EVP_PKEY_CTX_free(pc);
+        check(sm2_oracle::pair_matches(pair), "OpenSSL finds the public key not that of the private key");
 
         check(zenthal::sm2_sign_digest(*f, priv, nullptr, e, entropy, 32, sig) == SM2_SUCCESS,
               "signing failed");
         check(zenthal::sm2_verify_digest(*f, pub, e, sig) == SM2_SUCCESS, "our signature does not verify");
-        check(openssl_verify(pair, e, sig), "OpenSSL refuses our signature");
+        check(sm2_oracle::verify_digest(pair, e, sig), "OpenSSL refuses our signature");
 
         uint8_t flipped[64];
         std::memcpy(flipped, sig, 64);
         flipped[flip_pos % 64] ^= flip_mask;
         const bool ours_flipped = zenthal::sm2_verify_digest(*f, pub, e, flipped) == SM2_SUCCESS;
-        check(ours_flipped == openssl_verify(pair, e, flipped), "a flipped signature: verdicts differ");
+        check(ours_flipped == sm2_oracle::verify_digest(pair, e, flipped),
+              "a flipped signature: verdicts differ");
         check(ours_flipped == (flip_mask == 0), "a flipped signature verifies");
         const bool ours_raw = zenthal::sm2_verify_digest(*f, pub, e, raw_sig) == SM2_SUCCESS;
-        check(ours_raw == openssl_verify(pair, e, raw_sig), "arbitrary r || s: verdicts differ");
-        EVP_PKEY_free(pair);
+        check(ours_raw == sm2_oracle::verify_digest(pair, e, raw_sig), "arbitrary r || s: verdicts differ");
+
+        if (!tail.empty()) {
+            Bytes c(tail.size() + SM2_CIPHERTEXT_OVERHEAD), m(tail.size());
+            size_t n = c.size();
+            check(SM2_encrypt(pub, tail.data(), tail.size(), entropy, 32, c.data(), &n) == SM2_SUCCESS,
+                  "encryption failed");
+            check(sm2_oracle::crypt(pair, false, sm2_oracle::to_gm_der(c)) == tail,
+                  "OpenSSL does not decrypt ours");
+            n = m.size();
+            check(SM2_decrypt(priv, c.data(), c.size(), m.data(), &n) == SM2_SUCCESS && m == tail,
+                  "our ciphertext does not decrypt");
+            // Not the leading 04, which OpenSSL's DER form does not carry.
+            c[1 + (flip_pos * 131u + flip_mask) % (c.size() - 1)] ^= flip_mask;
+            n = m.size();
+            const bool opened = SM2_decrypt(priv, c.data(), c.size(), m.data(), &n) == SM2_SUCCESS;
+            check(opened == (flip_mask == 0), "a flipped ciphertext: wrong verdict");
+            check(opened || m == Bytes(m.size(), 0), "a refused ciphertext left bytes of its message");
+            check(opened == !sm2_oracle::crypt(pair, false, sm2_oracle::to_gm_der(c)).empty(),
+                  "a flipped ciphertext: verdicts differ");
+        }
+        if (tail.size() > SM2_CIPHERTEXT_OVERHEAD) {
+            Bytes m(tail.size() - SM2_CIPHERTEXT_OVERHEAD);
+            size_t n = m.size();
+            const bool ours = SM2_decrypt(priv, tail.data(), tail.size(), m.data(), &n) == SM2_SUCCESS;
+            check(ours == !sm2_oracle::crypt(pair, false, sm2_oracle::to_gm_der(tail)).empty(),
+                  "an arbitrary ciphertext: verdicts differ");
+        }
 
         const bool accepted = SM2_check_public_key(raw_pub) == SM2_SUCCESS;
-        check(accepted == openssl_on_curve(raw_pub), "an arbitrary public key: verdicts differ");
+        check(accepted == sm2_oracle::on_curve(raw_pub), "an arbitrary public key: verdicts differ");
         const int32_t rc = zenthal::sm2_verify_digest(*f, raw_pub, e, raw_sig);
         check((rc == SM2_ERR_PUBLIC_KEY) == !accepted, "verification under a refused key");
         if (accepted) {
-            EVP_PKEY *other = openssl_key(raw_pub, nullptr);
+            const sm2_oracle::Pkey other = sm2_oracle::key(raw_pub, nullptr);
             check(other != nullptr, "OpenSSL refused a point on its curve");
-            check((rc == SM2_SUCCESS) == openssl_verify(other, e, raw_sig),
+            check((rc == SM2_SUCCESS) == sm2_oracle::verify_digest(other.get(), e, raw_sig),
                   "under an arbitrary key: verdicts differ");
-            EVP_PKEY_free(other);
         }
     }
     return 0;

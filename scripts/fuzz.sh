@@ -41,7 +41,7 @@ nice cmake --build --preset fuzz -j "${FUZZ_JOBS:-2}" --target zenthal_fuzz
 max_len() {
   case $1 in
     fuzz_rdrand_fill) echo 64 ;;
-    fuzz_sm2) echo 260 ;;
+    fuzz_sm2) echo 1024 ;;
     *) echo 4096 ;;
   esac
 }

@@ -116,8 +116,12 @@ int32_t SM2_decrypt(const uint8_t priv[32], const uint8_t *in, size_t len, uint8
     const std::size_t mlen = len - SM2_CIPHERTEXT_OVERHEAD;
     if (*outlen < mlen) return SM2_ERR_OUTPUT_TOO_SMALL;
     uint64_t cx[4], cy[4];
-    // C1 is public: a point off the curve is refused before d is touched.
-    if (!sm2_parse_public(f, in, cx, cy)) return SM2_ERR_DECRYPT;
+    // C1 is public: a point off the curve is refused before d is touched,
+    // the output cleared as after any refusal.
+    if (!sm2_parse_public(f, in, cx, cy)) {
+        std::memset(out, 0, mlen);
+        return SM2_ERR_DECRYPT;
+    }
     uint64_t d[4], ok, x[4], y[4];
     uint8_t xy[64], u[32];
     sm2_load_private(d, priv, &ok);

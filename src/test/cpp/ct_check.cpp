@@ -13,7 +13,7 @@
 // Covered, section by section: SM3 and the KDF, the SM4 key schedule and
 // blocks, CBC and the CBC-MAC, sealing and opening, the JCA Cipher's modes
 // and GCM, every GHASH form the processor runs, and SM2 (key generation,
-// signing, the secret-scalar multiplication). Each section starts from
+// signing, decryption, the key exchange, the secret-scalar multiplication). Each section starts from
 // public buffers and marks its own secrets, and beside its run it looks up a
 // table by what it computed from them (a probe): memcheck must report every
 // probe, or that section's marking is broken and its clean run proves
@@ -299,9 +299,12 @@ bool ghash_forms() {
 // be the portable form here. Key generation (the random bytes secret), the
 // public key and the signing inverse (d secret), signing (d, the entropy
 // and so the nonce secret; the retry decision, which is public, is
-// published), and the multiplication of a public point by a secret scalar.
+// published), decryption (d and the plaintext secret, a good and a bad C3),
+// the key exchange in both roles (both private keys secret), and the
+// multiplication of a public point by a secret scalar.
 void sm2_in_form(const zenthal::Sm2Form &f, const char *title) {
     Section s(title);
+    zenthal::sm2_use_form(f);  // for the C interface's functions
     uint8_t random[64], priv[32], pub[65], inv[32], e[32], entropy[32], sig[64];
     fill(random, 64, 8);
     fill(e, 32, 9);
@@ -336,6 +339,48 @@ void sm2_in_form(const zenthal::Sm2Form &f, const char *title) {
         rc = zenthal::sm2_sign_end(&signer, sig);
         publish(&rc);
         publish(sig, 64);
+    }
+
+    // Decryption: d and the plaintext (so the keystream, and the C3 it is
+    // checked by) secret; the ciphertext, the result and the length public.
+    uint8_t msg[40], ct[40 + SM2_CIPHERTEXT_OVERHEAD], back[40];
+    fill(msg, sizeof msg, 11);
+    publish(entropy, sizeof entropy);  // encryption's own nonce is not judged here
+    size_t n = sizeof ct;
+    rc = SM2_encrypt(pub, msg, sizeof msg, entropy, sizeof entropy, ct, &n);
+    publish(&rc);
+    publish(ct, sizeof ct);
+    for (int flip = 0; flip < 2; ++flip) {
+        ct[70] ^= static_cast<uint8_t>(flip);  // the second time a bad C3
+        n = sizeof back;
+        rc = SM2_decrypt(priv, ct, sizeof ct, back, &n);
+        s.probe(back + 39);
+        publish(&rc);
+        publish(&n);
+        publish(back, sizeof back);
+    }
+
+    // The exchange: both static and ephemeral private keys secret.
+    uint8_t eph[32], eph_pub[65], peer[32], peer_pub[65], peer_eph[32], peer_eph_pub[65], z[32], peer_z[32];
+    uint8_t shared[48], confirm_b[32], confirm_a[32];
+    fill(random, 64, 12);
+    zenthal::sm2_generate_key(f, random, eph, eph_pub);
+    fill(random, 64, 13);
+    zenthal::sm2_generate_key(f, random, peer, peer_pub);
+    fill(random, 64, 14);
+    zenthal::sm2_generate_key(f, random, peer_eph, peer_eph_pub);
+    fill(z, 32, 15);
+    fill(peer_z, 32, 16);
+    publish(eph_pub, 65);
+    publish(peer_pub, 65);
+    publish(peer_eph_pub, 65);
+    secret(eph, 32);
+    for (int32_t responder : {0, 1}) {
+        rc = SM2_key_exchange(responder, priv, pub, eph, eph_pub, z, peer_pub, peer_eph_pub, peer_z, shared,
+                              sizeof shared, confirm_b, confirm_a);
+        publish(&rc);
+        s.probe(shared + 47);
+        s.probe(confirm_a + 31);
     }
 
     uint64_t k[4], px[4], py[4], x[4], y[4];

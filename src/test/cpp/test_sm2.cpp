@@ -1,13 +1,15 @@
-// SM2 signatures in every curve form the processor runs: the standard's
-// worked example through the fixed-nonce seam, and OpenSSL as the oracle for
-// everything else (signatures both ways with random keys, IDs and messages,
-// public keys, and both point multiplications at the scalars where their
-// special cases lie).
+// SM2 in every curve form the processor runs: the standard's worked examples
+// of signing and encryption through the fixed-nonce seams, and OpenSSL as
+// the oracle for everything else (signatures and ciphertexts both ways with
+// random keys, IDs and messages, public keys, both point multiplications at
+// the scalars where their special cases lie, and the exchanged key computed
+// apart on OpenSSL's curve with its X9.63 KDF over SM3).
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/kdf.h>
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 
@@ -19,12 +21,14 @@
 
 #include "sm2.h"
 #include "sm2_internal.h"
+#include "sm2_oracle.h"
 #include "sm3.h"
 #include "test_forms.h"
 #include "test_util.h"
 
 namespace {
 
+using sm2_oracle::Pkey;
 using zenthal::Sm2Form;
 
 // Every SM2 form whose instructions the tests' own reading of the processor
@@ -61,85 +65,6 @@ Bytes Digest(const Bytes &z, const Bytes &msg) {
     Bytes all = z;
     all.insert(all.end(), msg.begin(), msg.end());
     return openssl_sm3(all);
-}
-
-// --- OpenSSL as the oracle ---
-
-struct PkeyDeleter {
-    void operator()(EVP_PKEY *p) const { EVP_PKEY_free(p); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
-
-// An OpenSSL SM2 key from our encodings (priv may be empty for a public key).
-Pkey OpenSslKey(const Bytes &priv, const Bytes &pub) {
-    OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-    BIGNUM *d = nullptr;
-    OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
-    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size());
-    if (!priv.empty()) {
-        d = BN_bin2bn(priv.data(), static_cast<int>(priv.size()), nullptr);
-        OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_PRIV_KEY, d);
-    }
-    OSSL_PARAM *params = OSSL_PARAM_BLD_to_param(bld);
-    EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr);
-    EVP_PKEY *key = nullptr;
-    EVP_PKEY_fromdata_init(ctx);
-    EVP_PKEY_fromdata(ctx, &key, priv.empty() ? EVP_PKEY_PUBLIC_KEY : EVP_PKEY_KEYPAIR, params);
-    EVP_PKEY_CTX_free(ctx);
-    OSSL_PARAM_free(params);
-    OSSL_PARAM_BLD_free(bld);
-    BN_clear_free(d);
-    return Pkey(key);
-}
-
-// DER SEQUENCE { r, s } <-> r || s.
-Bytes ToDer(const Bytes &sig) {
-    ECDSA_SIG *s = ECDSA_SIG_new();
-    ECDSA_SIG_set0(s, BN_bin2bn(sig.data(), 32, nullptr), BN_bin2bn(sig.data() + 32, 32, nullptr));
-    unsigned char *der = nullptr;
-    const int len = i2d_ECDSA_SIG(s, &der);
-    Bytes out(der, der + len);
-    OPENSSL_free(der);
-    ECDSA_SIG_free(s);
-    return out;
-}
-
-Bytes FromDer(const Bytes &der) {
-    const unsigned char *p = der.data();
-    ECDSA_SIG *s = d2i_ECDSA_SIG(nullptr, &p, static_cast<long>(der.size()));
-    Bytes out(64);
-    BN_bn2binpad(ECDSA_SIG_get0_r(s), out.data(), 32);
-    BN_bn2binpad(ECDSA_SIG_get0_s(s), out.data() + 32, 32);
-    ECDSA_SIG_free(s);
-    return out;
-}
-
-bool OpenSslVerify(EVP_PKEY *key, const Bytes &id, const Bytes &msg, const Bytes &sig) {
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new(key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, id.data(), id.size());
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    const Bytes der = ToDer(sig);
-    const bool ok = EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
-                    EVP_DigestVerify(md, der.data(), der.size(), msg.data(), msg.size()) == 1;
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    return ok;
-}
-
-Bytes OpenSslSign(EVP_PKEY *key, const Bytes &id, const Bytes &msg) {
-    EVP_MD_CTX *md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX *pctx = EVP_PKEY_CTX_new(key, nullptr);
-    EVP_PKEY_CTX_set1_id(pctx, id.data(), id.size());
-    EVP_MD_CTX_set_pkey_ctx(md, pctx);
-    Bytes der(80);
-    size_t len = der.size();
-    EXPECT_EQ(EVP_DigestSignInit(md, nullptr, EVP_sm3(), nullptr, key), 1);
-    EXPECT_EQ(EVP_DigestSign(md, der.data(), &len, msg.data(), msg.size()), 1);
-    der.resize(len);
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
-    return FromDer(der);
 }
 
 // k·P on OpenSSL's SM2 group (P null: the generator), as 04 || x || y, or
@@ -226,22 +151,20 @@ TEST(Sm2Sign, AgreesWithOpenSsl) {
             const Bytes id = round % 3 == 0 ? Bytes{} : random_bytes(rng, rng() % 40);
             const Bytes msg = random_bytes(rng, rng() % 300);
             const Bytes entropy = random_bytes(rng, 32);
-            Pkey key = OpenSslKey(priv, pub);
+            Pkey key = sm2_oracle::key(pub.data(), priv.data());
             ASSERT_TRUE(key) << "OpenSSL refused the key pair";
-            ASSERT_EQ(EVP_PKEY_check(std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>(
-                                         EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free)
-                                         .get()),
-                      1)
+            ASSERT_TRUE(sm2_oracle::pair_matches(key.get()))
                 << "OpenSSL finds the public key not that of the private key";
 
             ASSERT_EQ(SM2_sign(priv.data(), round % 2 ? pub.data() : nullptr, id.data(), id.size(),
                                msg.data(), msg.size(), entropy.data(), entropy.size(), sig.data()),
                       SM2_SUCCESS);
-            EXPECT_TRUE(OpenSslVerify(key.get(), id, msg, sig)) << round;
+            EXPECT_TRUE(sm2_oracle::verify(key.get(), id, msg, sig)) << round;
             EXPECT_EQ(SM2_verify(pub.data(), id.data(), id.size(), msg.data(), msg.size(), sig.data()),
                       SM2_SUCCESS);
 
-            const Bytes theirs = OpenSslSign(key.get(), id, msg);
+            const Bytes theirs = sm2_oracle::sign(key.get(), id, msg);
+            ASSERT_EQ(theirs.size(), 64u);
             EXPECT_EQ(SM2_verify(pub.data(), id.data(), id.size(), msg.data(), msg.size(), theirs.data()),
                       SM2_SUCCESS)
                 << round;
@@ -382,4 +305,206 @@ TEST(Sm2Sign, NonceDependsOnKeyDigestAndEntropy) {
     EXPECT_NE(sign(priv, e, Bytes{}), r);
     EXPECT_NE(sign(priv2, e, entropy), r);
     EXPECT_NE(sign(priv, e2, entropy), r);
+}
+
+// --- encryption and the key exchange ---
+
+namespace {
+
+// The SM3 KDF as OpenSSL's X9.63 KDF over SM3, which it is.
+Bytes OpenSslKdf(const Bytes &z, size_t len) {
+    EVP_KDF *kdf = EVP_KDF_fetch(nullptr, "X963KDF", nullptr);
+    EVP_KDF_CTX *c = EVP_KDF_CTX_new(kdf);
+    OSSL_PARAM p[] = {
+        OSSL_PARAM_construct_utf8_string(OSSL_KDF_PARAM_DIGEST, const_cast<char *>("SM3"), 0),
+        OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_KEY, const_cast<uint8_t *>(z.data()), z.size()),
+        OSSL_PARAM_construct_end()};
+    Bytes out(len);
+    EXPECT_EQ(EVP_KDF_derive(c, out.data(), len, p), 1);
+    EVP_KDF_CTX_free(c);
+    EVP_KDF_free(kdf);
+    return out;
+}
+
+struct Party {
+    Bytes priv = Bytes(32), pub = Bytes(65), eph = Bytes(32), eph_pub = Bytes(65), z = Bytes(32);
+};
+
+Party NewParty(std::mt19937_64 &rng, const Bytes &id) {
+    Party p;
+    EXPECT_EQ(SM2_generate_key(random_bytes(rng, 64).data(), p.priv.data(), p.pub.data()), SM2_SUCCESS);
+    EXPECT_EQ(SM2_generate_key(random_bytes(rng, 64).data(), p.eph.data(), p.eph_pub.data()), SM2_SUCCESS);
+    EXPECT_EQ(SM2_compute_z(p.pub.data(), id.data(), id.size(), p.z.data()), SM2_SUCCESS);
+    return p;
+}
+
+struct Exchanged {
+    int32_t rc;
+    Bytes key, confirm_b, confirm_a;
+};
+
+Exchanged Exchange(bool responder, const Party &own, const Party &peer, size_t klen) {
+    Exchanged r{0, Bytes(klen), Bytes(32), Bytes(32)};
+    r.rc = SM2_key_exchange(responder, own.priv.data(), own.pub.data(), own.eph.data(), own.eph_pub.data(),
+                            own.z.data(), peer.pub.data(), peer.eph_pub.data(), peer.z.data(), r.key.data(),
+                            klen, r.confirm_b.data(), r.confirm_a.data());
+    return r;
+}
+
+// The initiator's key computed apart with OpenSSL's curve and KDF:
+// t = d + x̄1·r, V = t·(P_B + x̄2·R_B).
+Bytes ReferenceKey(const Party &a, const Party &b, size_t klen) {
+    EC_GROUP *g = EC_GROUP_new_by_curve_name(NID_sm2);
+    BN_CTX *ctx = BN_CTX_new();
+    auto bn = [](const uint8_t *p, int n) { return BN_bin2bn(p, n, nullptr); };
+    auto bar = [&](const Bytes &pub) {
+        Bytes x(pub.begin() + 17, pub.begin() + 33);  // the low 128 bits of x
+        x[0] = static_cast<uint8_t>(x[0] | 0x80);
+        return bn(x.data(), 16);
+    };
+    BIGNUM *order = BN_dup(EC_GROUP_get0_order(g)), *t = BN_new();
+    BIGNUM *x1 = bar(a.eph_pub), *x2 = bar(b.eph_pub), *d = bn(a.priv.data(), 32), *r = bn(a.eph.data(), 32);
+    BN_mod_mul(t, x1, r, order, ctx);
+    BN_mod_add(t, t, d, order, ctx);
+    EC_POINT *pb = EC_POINT_new(g), *rb = EC_POINT_new(g), *q = EC_POINT_new(g), *v = EC_POINT_new(g);
+    EC_POINT_oct2point(g, pb, b.pub.data(), 65, ctx);
+    EC_POINT_oct2point(g, rb, b.eph_pub.data(), 65, ctx);
+    EC_POINT_mul(g, q, nullptr, rb, x2, ctx);
+    EC_POINT_add(g, q, q, pb, ctx);
+    EC_POINT_mul(g, v, nullptr, q, t, ctx);
+    Bytes vb(65);
+    EC_POINT_point2oct(g, v, POINT_CONVERSION_UNCOMPRESSED, vb.data(), 65, ctx);
+    Bytes z(vb.begin() + 1, vb.end());
+    z.insert(z.end(), a.z.begin(), a.z.end());
+    z.insert(z.end(), b.z.begin(), b.z.end());
+    for (BIGNUM *x : {order, t, x1, x2, d, r}) BN_free(x);
+    for (EC_POINT *x : {pb, rb, q, v}) EC_POINT_free(x);
+    BN_CTX_free(ctx);
+    EC_GROUP_free(g);
+    return OpenSslKdf(z, klen);
+}
+
+}  // namespace
+
+// GB/T 32918.5 Annex C: "encryption standard" to the key of Annex A with a
+// fixed k.
+TEST(Sm2Encrypt, StandardExampleWithFixedNonce) {
+    const Bytes d = from_hex("3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8");
+    const Bytes k = from_hex("59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21");
+    const std::string msg = "encryption standard";
+    InEachForm([&](const Sm2Form &f) {
+        Bytes pub(65), out(97 + msg.size()), back(msg.size());
+        ASSERT_EQ(SM2_public_key(d.data(), pub.data()), SM2_SUCCESS);
+        uint64_t px[4], py[4], kl[4];
+        zenthal::sc_from_bytes(px, pub.data() + 1);
+        zenthal::sc_from_bytes(py, pub.data() + 33);
+        zenthal::sc_from_bytes(kl, k.data());
+        EXPECT_EQ(zenthal::sm2_encrypt_with_nonce(f, px, py, reinterpret_cast<const uint8_t *>(msg.data()),
+                                                  msg.size(), kl, out.data()),
+                  0u);
+        EXPECT_EQ(to_hex(out),
+                  "04"
+                  "04ebfc718e8d1798620432268e77feb6415e2ede0e073c0f4f640ecd2e149a73"
+                  "e858f9d81e5430a57b36daab8f950a3c64e6ee6a63094d99283aff767e124df0"
+                  "59983c18f809e262923c53aec295d30383b54e39d609d160afcb1908d0bd8766"
+                  "21886ca989ca9c7d58087307ca93092d651efa");
+        size_t n = back.size();
+        EXPECT_EQ(SM2_decrypt(d.data(), out.data(), out.size(), back.data(), &n), SM2_SUCCESS);
+        EXPECT_EQ(std::string(back.begin(), back.end()), msg);
+    });
+}
+
+// Random keys and lengths: each side decrypts the other's ciphertexts
+// (OpenSSL's in GM/T 0009 DER), and what must be refused is refused with
+// nothing of the message left in the output.
+TEST(Sm2Encrypt, AgreesWithOpenSslAndRefusesBadInput) {
+    std::mt19937_64 rng(2601);
+    InEachForm([&](const Sm2Form &) {
+        for (size_t len : {1, 31, 32, 33, 1000}) {
+            Bytes priv(32), pub(65);
+            ASSERT_EQ(SM2_generate_key(random_bytes(rng, 64).data(), priv.data(), pub.data()), SM2_SUCCESS);
+            Pkey key = sm2_oracle::key(pub.data(), priv.data());
+            const Bytes msg = random_bytes(rng, len), entropy = random_bytes(rng, 32);
+            Bytes c(len + SM2_CIPHERTEXT_OVERHEAD + 3);
+            size_t n = c.size();
+            ASSERT_EQ(SM2_encrypt(pub.data(), msg.data(), len, entropy.data(), 32, c.data(), &n),
+                      SM2_SUCCESS);
+            ASSERT_EQ(n, len + SM2_CIPHERTEXT_OVERHEAD);
+            c.resize(n);
+            EXPECT_EQ(sm2_oracle::crypt(key.get(), false, sm2_oracle::to_gm_der(c)), msg) << len;
+
+            const Bytes theirs = sm2_oracle::from_gm_der(sm2_oracle::crypt(key.get(), true, msg));
+            ASSERT_EQ(theirs.size(), len + SM2_CIPHERTEXT_OVERHEAD);
+            Bytes m(len);
+            n = len;
+            ASSERT_EQ(SM2_decrypt(priv.data(), theirs.data(), theirs.size(), m.data(), &n), SM2_SUCCESS);
+            EXPECT_EQ(m, msg);
+
+            // Every byte of C3 flipped, C1 off the curve, one byte of C2 more
+            // or less: refused, and the output holds no message.
+            for (size_t at = 65; at < 97 + 1; ++at) {
+                Bytes bad = c;
+                bad[at < 97 ? at : bad.size() - 1] ^= 0x01;
+                Bytes out(len, 0x55);
+                n = len;
+                EXPECT_EQ(SM2_decrypt(priv.data(), bad.data(), bad.size(), out.data(), &n), SM2_ERR_DECRYPT);
+                EXPECT_EQ(out, Bytes(len, 0)) << at;
+                EXPECT_EQ(n, len);
+            }
+            Bytes off = c;
+            off[64] ^= 1;
+            n = len;
+            EXPECT_EQ(SM2_decrypt(priv.data(), off.data(), off.size(), m.data(), &n), SM2_ERR_DECRYPT);
+            Bytes longer = c;
+            longer.push_back(0);
+            Bytes out(len + 1);
+            n = out.size();
+            EXPECT_EQ(SM2_decrypt(priv.data(), longer.data(), longer.size(), out.data(), &n),
+                      SM2_ERR_DECRYPT);
+            n = len - 1;
+            EXPECT_EQ(SM2_decrypt(priv.data(), c.data(), c.size(), m.data(), &n), SM2_ERR_OUTPUT_TOO_SMALL);
+            EXPECT_EQ(n, len - 1);
+        }
+    });
+    Bytes priv(32), pub(65), c(200), m(10);
+    ASSERT_EQ(SM2_generate_key(random_bytes(rng, 64).data(), priv.data(), pub.data()), SM2_SUCCESS);
+    size_t n = c.size();
+    // The empty message has no keystream to be all zero: refused, as
+    // OpenSSL refuses it.
+    EXPECT_EQ(SM2_encrypt(pub.data(), m.data(), 0, nullptr, 0, c.data(), &n), SM2_ERR_INPUT_LENGTH);
+    EXPECT_EQ(SM2_decrypt(priv.data(), c.data(), SM2_CIPHERTEXT_OVERHEAD, m.data(), &n),
+              SM2_ERR_INPUT_LENGTH);
+    n = 10 + SM2_CIPHERTEXT_OVERHEAD - 1;
+    EXPECT_EQ(SM2_encrypt(pub.data(), m.data(), 10, nullptr, 0, c.data(), &n), SM2_ERR_OUTPUT_TOO_SMALL);
+}
+
+// Both roles derive the key OpenSSL's curve and KDF give, and each side's
+// confirmation values match the other's; two initiators do not agree.
+TEST(Sm2Exchange, BothRolesAgreeWithAReference) {
+    std::mt19937_64 rng(2602);
+    InEachForm([&](const Sm2Form &) {
+        for (size_t klen : {16, 48}) {
+            const Party a = NewParty(rng, random_bytes(rng, 16)), b = NewParty(rng, Bytes{});
+            const Exchanged ka = Exchange(false, a, b, klen), kb = Exchange(true, b, a, klen);
+            ASSERT_EQ(ka.rc, SM2_SUCCESS);
+            ASSERT_EQ(kb.rc, SM2_SUCCESS);
+            EXPECT_EQ(to_hex(ka.key), to_hex(ReferenceKey(a, b, klen)));
+            EXPECT_EQ(ka.key, kb.key);
+            EXPECT_EQ(ka.confirm_b, kb.confirm_b);
+            EXPECT_EQ(ka.confirm_a, kb.confirm_a);
+            EXPECT_NE(ka.confirm_a, ka.confirm_b);
+            const Exchanged both = Exchange(false, b, a, klen);
+            EXPECT_NE(both.key, ka.key);
+            EXPECT_NE(both.confirm_b, ka.confirm_b);
+            // A peer point off the curve, an own key out of range.
+            Party bad = b;
+            bad.eph_pub[40] ^= 1;
+            EXPECT_EQ(Exchange(false, a, bad, klen).rc, SM2_ERR_PUBLIC_KEY);
+            Party zero = a;
+            zero.eph = Small(0);
+            const Exchanged refused = Exchange(false, zero, b, klen);
+            EXPECT_EQ(refused.rc, SM2_ERR_PRIVATE_KEY);
+            EXPECT_EQ(refused.key, Bytes(klen, 0));
+        }
+    });
 }
