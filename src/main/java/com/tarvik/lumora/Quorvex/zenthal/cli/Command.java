@@ -14,7 +14,9 @@ enum Command {
     SM2_KEYGEN("sm2 keygen", Set.of("--out", "--pub-out"), Set.of(), Help.SM2_KEYGEN),
     SM2_PUB("sm2 pub", Set.of("--key", "--out"), Set.of(), Help.SM2_PUB),
     SM2_SIGN("sm2 sign", Set.of("--key", "--id", "--in", "--out"), Set.of(), Help.SM2_SIGN),
-    SM2_VERIFY("sm2 verify", Set.of("--pub", "--key", "--sig", "--id", "--in"), Set.of(), Help.SM2_VERIFY);
+    SM2_VERIFY("sm2 verify", Set.of("--pub", "--key", "--sig", "--id", "--in"), Set.of(), Help.SM2_VERIFY),
+    SM2_ENCRYPT("sm2 encrypt", Set.of("--pub", "--format", "--in", "--out"), Set.of(), Help.SM2_ENCRYPT),
+    SM2_DECRYPT("sm2 decrypt", Set.of("--key", "--format", "--in", "--out"), Set.of(), Help.SM2_DECRYPT);
 
     /** The word that groups commands of two words ({@code zenthal sm2 sign}). */
     static final String SM2_GROUP = "sm2";

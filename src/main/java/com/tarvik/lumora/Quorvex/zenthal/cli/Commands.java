@@ -7,6 +7,7 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.charset.StandardCharsets;
 import java.security.GeneralSecurityException;
+import java.security.Key;
 import java.security.KeyFactory;
 import java.security.KeyPair;
 import java.security.KeyPairGenerator;
@@ -25,6 +26,9 @@ import java.util.HexFormat;
 import java.util.List;
 
 import javax.crypto.AEADBadTagException;
+import javax.crypto.BadPaddingException;
+import javax.crypto.Cipher;
+import javax.crypto.IllegalBlockSizeException;
 import javax.security.auth.DestroyFailedException;
 
 import com.tarvik.lumora.Quorvex.zenthal.HardwareRandom;
@@ -117,6 +121,9 @@ final class Commands {
                 return sm2Sign(a);
             case SM2_VERIFY:
                 return sm2Verify(a);
+            case SM2_ENCRYPT:
+            case SM2_DECRYPT:
+                return sm2Crypt(command == Command.SM2_ENCRYPT, a);
             default:
                 throw new AssertionError(command);
         }
@@ -400,6 +407,58 @@ final class Commands {
         }
         println(verdict);
         return verdict.equals("valid") ? ZenthalCli.EXIT_OK : ZenthalCli.EXIT_FAILED;
+    }
+
+    /**
+     * Encrypts a message to a public key, or decrypts one with a private key,
+     * held whole in memory (SM2 encrypts keys and short secrets). The
+     * plaintext is written only once it is whole, readable by its owner
+     * only; a ciphertext that does not decrypt writes nothing.
+     */
+    private int sm2Crypt(boolean encrypt, Args a) throws UsageException, FailedException {
+        a.noOperands();
+        String source = a.values.getOrDefault("--in", "-");
+        String keyOption = encrypt ? "--pub" : "--key";
+        a.oneReaderOfStdin(source.equals("-") ? (encrypt ? "the message" : "the ciphertext") : null, keyOption);
+        String transformation = cipherOf(a.values.getOrDefault("--format", "der"));
+        String keyFile = a.required(keyOption);
+        Key key = encrypt ? publicKey(keyFile) : privateKey(keyFile);
+        byte[] input = null, result = null;
+        try {
+            input = read(source);
+            Cipher c = Cipher.getInstance(transformation, provider());
+            c.init(encrypt ? Cipher.ENCRYPT_MODE : Cipher.DECRYPT_MODE, key);
+            try {
+                result = c.doFinal(input);
+            } catch (IllegalBlockSizeException e) {
+                throw new FailedException("cannot encrypt an empty message");
+            } catch (BadPaddingException e) {
+                throw new FailedException("cannot decrypt: " + e.getMessage());
+            }
+            output(a.values.getOrDefault("--out", "-"), result, !encrypt);
+            return ZenthalCli.EXIT_OK;
+        } catch (GeneralSecurityException e) {
+            throw new FailedException("cannot " + (encrypt ? "encrypt" : "decrypt") + ": " + e.getMessage());
+        } finally {
+            // The message is plaintext on one side or the other.
+            if (input != null) Arrays.fill(input, (byte) 0);
+            if (result != null) Arrays.fill(result, (byte) 0);
+            if (key instanceof PrivateKey) destroy((PrivateKey) key);
+        }
+    }
+
+    /** The Cipher of a --format value. */
+    private static String cipherOf(String format) throws UsageException {
+        switch (format) {
+            case "der":
+                return ZenthalProvider.SM2;
+            case "c1c3c2":
+                return ZenthalProvider.SM2_C1C3C2;
+            case "c1c2c3":
+                return ZenthalProvider.SM2_C1C2C3;
+            default:
+                throw new UsageException("--format is der, c1c3c2 or c1c2c3, not '" + format + "'");
+        }
     }
 
     /** The --id option as UTF-8, or null for the default ID. */

@@ -24,6 +24,10 @@ final class Help {
             "                             SM2 signature (SM3withSM2, DER) of a message",
             "  sm2 verify (--pub PUB.pem | --key KEY.pem) --sig SIG [--id TEXT] [--in FILE]",
             "                             check an SM2 signature: 'valid', or exit status 1",
+            "  sm2 encrypt --pub PUB.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
+            "                             SM2 encryption of a message to a public key",
+            "  sm2 decrypt --key KEY.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
+            "                             SM2 decryption with a private key",
             "",
             "Each secret can come from a file instead of the command line, where other users",
             "and the shell history see it: --key-file, --mac-key-file, --iv-file, --z-file.",
@@ -160,12 +164,14 @@ final class Help {
     static final String SM2 = String.join("\n",
             "usage: zenthal sm2 <command> [options]",
             "",
-            "SM2 signatures (GB/T 32918) over SM3, with keys in the files OpenSSL reads",
-            "and writes:",
+            "SM2 signatures over SM3 and SM2 encryption (GB/T 32918), with keys in the",
+            "files OpenSSL reads and writes:",
             "  keygen [--out KEY.pem] [--pub-out PUB.pem]   a new key pair",
             "  pub --key KEY.pem [--out PUB.pem]            the public key of a private one",
             "  sign --key KEY.pem [--id TEXT] [--in FILE] [--out SIG]",
             "  verify (--pub PUB.pem | --key KEY.pem) --sig SIG [--id TEXT] [--in FILE]",
+            "  encrypt --pub PUB.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
+            "  decrypt --key KEY.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
             "'zenthal sm2 <command> --help' describes each.",
             "");
 
@@ -217,6 +223,49 @@ final class Help {
             "  --sig SIG       the signature, raw DER as 'openssl pkeyutl -sign' writes it",
             SM2_ID,
             "  --in FILE       the message, read in chunks (default: standard input)",
+            "");
+
+    /** The --format option of encrypt and decrypt. */
+    private static final String SM2_FORMAT = String.join("\n",
+            "  --format FORM   the ciphertext's form:",
+            "                    der      GM/T 0009 DER, SEQUENCE { x, y, C3, C2 }, what",
+            "                             'openssl pkeyutl -encrypt' writes and reads (default)",
+            "                    c1c3c2   the raw bytes C1 || C3 || C2 (C1 the 65-byte point)",
+            "                    c1c2c3   the older order C1 || C2 || C3, as Bouncy Castle's",
+            "                             Cipher \"SM2\" writes it");
+
+    /** {@code zenthal sm2 encrypt --help}. */
+    static final String SM2_ENCRYPT = String.join("\n",
+            "usage: zenthal sm2 encrypt --pub PUB.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
+            "",
+            "Encrypts a message to an SM2 public key: the ciphertext is the message's",
+            "length plus 97 bytes (about 107 in DER). Meant for keys and short secrets:",
+            "the message is held whole in memory. An empty message cannot be encrypted.",
+            "  --pub PUB.pem   the recipient's public key, 'PUBLIC KEY' PEM",
+            SM2_FORMAT,
+            "  --in FILE       the message (default: standard input)",
+            "  --out FILE      where to write the ciphertext (default: standard output)",
+            "FILE is replaced only once written whole. OpenSSL decrypts the DER form:",
+            "  openssl pkeyutl -decrypt -inkey KEY.pem -in FILE",
+            "");
+
+    /** {@code zenthal sm2 decrypt --help}. */
+    static final String SM2_DECRYPT = String.join("\n",
+            "usage: zenthal sm2 decrypt --key KEY.pem [--format der|c1c3c2|c1c2c3] [--in FILE] [--out FILE]",
+            "",
+            "Decrypts an SM2 ciphertext with the private key. A ciphertext that is",
+            "malformed, was changed or was made for another key is refused with exit",
+            "status 1 and nothing is written.",
+            "  --key KEY.pem   the private key: PKCS#8 'PRIVATE KEY', or SEC1 'EC PRIVATE",
+            "                  KEY' / 'SM2 PRIVATE KEY'",
+            SM2_FORMAT,
+            "                  (der also takes the raw C1 || C3 || C2, told apart by its",
+            "                  first byte)",
+            "  --in FILE       the ciphertext (default: standard input)",
+            "  --out FILE      where to write the message (default: standard output)",
+            "FILE is replaced only once the whole message is written, and is readable by",
+            "its owner only. OpenSSL's ciphertexts decrypt here as they are:",
+            "  openssl pkeyutl -encrypt -pubin -inkey PUB.pem -in FILE -out CIPHERTEXT",
             "");
 
     private Help() {}

@@ -12,7 +12,8 @@ import com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider;
  * the commands.
  *
  * <p>Exit status: 0 on success, 1 when an operation fails (a rejected envelope,
- * an SM2 signature that is not valid, a key file that holds no usable key, a
+ * an SM2 signature that is not valid, an SM2 ciphertext that does not decrypt,
+ * a key file that holds no usable key, a
  * file or standard output that cannot be read or written, no RDRAND), 2 on a
  * usage error (an unknown command or option, malformed hex, a key of the wrong
  * length).

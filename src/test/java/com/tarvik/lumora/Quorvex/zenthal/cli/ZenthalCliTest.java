@@ -599,6 +599,54 @@ class ZenthalCliTest {
                 "-pkeyopt", distid, "-in", "msg", "-sigfile", "osig"), "openssl reads our public key");
     }
 
+    /**
+     * Encryption each way with the openssl command on each side's keys, in
+     * its DER; the raw forms back through the tool; a plaintext file its
+     * owner's only; a changed ciphertext, another key or an empty message
+     * exit 1 with one line and write nothing.
+     */
+    @Test
+    void sm2EncryptsAndDecryptsWithOpenssl() throws Exception {
+        assumeTrue(opensslStatus("genpkey", "-algorithm", "SM2", "-out", "okey.pem") == 0, "no openssl command with SM2");
+        assertEquals(0, opensslStatus("pkey", "-in", "okey.pem", "-pubout", "-out", "opub.pem"));
+        zenthal("sm2", "keygen", "--out", "key.pem", "--pub-out", "pub.pem").expect(0, "keygen");
+        for (int n : new int[] {1, 33, 1000}) {
+            byte[] msg = random(rnd, n);
+            Files.write(dir.resolve("msg"), msg);
+            zenthal("sm2", "encrypt", "--pub", "opub.pem", "--in", "msg", "--out", "ct").expect(0, "encrypt " + n);
+            assertEquals(0, opensslStatus("pkeyutl", "-decrypt", "-inkey", "okey.pem", "-in", "ct", "-out", "back"));
+            assertArrayEquals(msg, Files.readAllBytes(dir.resolve("back")), "openssl decrypts ours, " + n + " bytes");
+            assertEquals(0, opensslStatus("pkeyutl", "-encrypt", "-pubin", "-inkey", "pub.pem", "-in", "msg", "-out", "oct"));
+            zenthal("sm2", "decrypt", "--key", "key.pem", "--in", "oct", "--out", "plain").expect(0, "decrypt " + n);
+            assertArrayEquals(msg, Files.readAllBytes(dir.resolve("plain")), "we decrypt openssl's, " + n + " bytes");
+            assertEquals(PosixFilePermissions.fromString("rw-------"), Files.getPosixFilePermissions(dir.resolve("plain")));
+            for (String form : new String[] {"c1c3c2", "c1c2c3"}) {
+                byte[] raw = zenthal(msg, "sm2", "encrypt", "--pub", "pub.pem", "--format", form).expect(0, form).stdout;
+                assertEquals(n + 97, raw.length);
+                assertArrayEquals(msg, zenthal(raw, "sm2", "decrypt", "--key", "key.pem", "--format", form)
+                        .expect(0, form).stdout, form);
+            }
+        }
+        byte[] ct = Files.readAllBytes(dir.resolve("oct"));
+        ct[ct.length - 1] ^= 1;
+        Files.write(dir.resolve("bad"), ct);
+        for (String[] args : new String[][] {{"--key", "key.pem", "--in", "bad"}, {"--key", "okey.pem", "--in", "oct"}}) {
+            Result r = zenthal(concat(new String[] {"sm2", "decrypt", "--out", "never"}, args))
+                    .expect(ZenthalCli.EXIT_FAILED, String.join(" ", args));
+            assertEquals(1, r.stderr.lines().count(), r.stderr);
+            assertFalse(Files.exists(dir.resolve("never")), "a plaintext was written");
+        }
+        Result empty = zenthal(new byte[0], "sm2", "encrypt", "--pub", "pub.pem").expect(ZenthalCli.EXIT_FAILED, "empty");
+        assertTrue(empty.stderr.contains("empty message"), empty.stderr);
+        usageError("--format is der, c1c3c2 or c1c2c3", "sm2", "encrypt", "--pub", "pub.pem", "--format", "pem");
+    }
+
+    private static String[] concat(String[] a, String[] b) {
+        String[] out = Arrays.copyOf(a, a.length + b.length);
+        System.arraycopy(b, 0, out, a.length, b.length);
+        return out;
+    }
+
     private static void assertNotEqualStatus(int unexpected, int status) {
         assertFalse(unexpected == status, "openssl verified against the empty ID");
     }
@@ -607,7 +655,7 @@ class ZenthalCliTest {
     void helpInfoAndRandomFollowTheBuildAndTheProcessor() throws Exception {
         Result help = zenthal("--help").expect(0, "--help");
         for (String command : new String[] {"sm3", "hmac", "kdf", "seal", "open", "random", "info", "sm2 keygen",
-            "sm2 pub", "sm2 sign", "sm2 verify"}) {
+            "sm2 pub", "sm2 sign", "sm2 verify", "sm2 encrypt", "sm2 decrypt"}) {
             assertTrue(help.out().contains("\n  " + command + " "), command + " missing from --help");
             List<String> words = new ArrayList<>(Arrays.asList(command.split(" ")));
             words.add("--help");
