@@ -378,6 +378,7 @@ public final class JniBench {
                     "Bouncy Castle's `KeyPairGenerator` \"EC\" on sm2p256v1",
                     () -> bcGen.generateKeyPair() != null ? 1 : 0,
                     3));
+            addSm2CipherRows(sm2Rows, zenthal, bcProvider, ourPair, bcPair, rnd);
         }
 
         StringBuilder md = new StringBuilder();
@@ -401,7 +402,9 @@ public final class JniBench {
         String filter = only;
         if (sm2Rows.stream().anyMatch(r -> r.label().contains(filter))) {
             md.append("\nSM2 through the JCA, operations per second (each side with its own provider's keys;"
-                    + " a signature is initSign, update, sign, a verification initVerify, update, verify):\n\n");
+                    + " a signature is initSign, update, sign, a verification initVerify, update, verify;"
+                    + " encryption and decryption one doFinal; one side of an exchange init, doPhase,"
+                    + " generateSecret against Bouncy Castle's init, calculateKey):\n\n");
             md.append("| Operation | baseline | ours op/s | baseline op/s | ours µs/op | baseline µs/op"
                     + " | ours / baseline | target | met |\n");
             md.append("|---|---|---:|---:|---:|---:|---:|---:|---|\n");
@@ -551,6 +554,96 @@ public final class JniBench {
         ours.initVerify(ourKeys.generatePublic(new X509EncodedKeySpec(bcPair.getPublic().getEncoded())));
         ours.update(msg);
         expect(ours.verify(bcSignature), "we reject Bouncy Castle's SM2 signature");
+    }
+
+    /**
+     * SM2 encryption and decryption of 64-byte messages through each side's
+     * {@code Cipher} "SM2" (ours writes GM/T 0009 DER, Bouncy Castle's
+     * C1 || C2 || C3), and one side of a key exchange: ours init, doPhase and
+     * generateSecret of 16 bytes (both confirmation values included), Bouncy
+     * Castle's SM2KeyExchange init and calculateKey, each with ephemeral keys
+     * made beforehand. Each side with its own provider's keys.
+     */
+    private static void addSm2CipherRows(List<Row> rows, Provider zenthal, Provider bcProvider, KeyPair ourPair,
+            KeyPair bcPair, Random rnd) throws Exception {
+        byte[] msg = bytes(rnd, 64);
+        javax.crypto.Cipher ourEnc = javax.crypto.Cipher.getInstance("SM2", zenthal);
+        javax.crypto.Cipher ourDec = javax.crypto.Cipher.getInstance("SM2", zenthal);
+        javax.crypto.Cipher bcEnc = javax.crypto.Cipher.getInstance("SM2", bcProvider);
+        javax.crypto.Cipher bcDec = javax.crypto.Cipher.getInstance("SM2", bcProvider);
+        ourEnc.init(javax.crypto.Cipher.ENCRYPT_MODE, ourPair.getPublic());
+        ourDec.init(javax.crypto.Cipher.DECRYPT_MODE, ourPair.getPrivate());
+        bcEnc.init(javax.crypto.Cipher.ENCRYPT_MODE, bcPair.getPublic());
+        bcDec.init(javax.crypto.Cipher.DECRYPT_MODE, bcPair.getPrivate());
+        byte[] ourCt = ourEnc.doFinal(msg);
+        byte[] bcCt = bcEnc.doFinal(msg);
+        expect(Arrays.equals(msg, ourDec.doFinal(ourCt)) && Arrays.equals(msg, bcDec.doFinal(bcCt)),
+                "an SM2 ciphertext does not decrypt");
+        javax.crypto.Cipher cross = javax.crypto.Cipher.getInstance("SM2/C1C2C3/NoPadding", zenthal);
+        cross.init(javax.crypto.Cipher.DECRYPT_MODE,
+                KeyFactory.getInstance("SM2", zenthal).translateKey(bcPair.getPrivate()));
+        expect(Arrays.equals(msg, cross.doFinal(bcCt)), "we do not decrypt Bouncy Castle's SM2 ciphertext");
+        rows.add(new Row("`Cipher` \"SM2\" encrypt 64 B", 0,
+                () -> ourEnc.doFinal(msg).length > 0 ? 1 : 0,
+                "Bouncy Castle's `Cipher` \"SM2\"",
+                () -> bcEnc.doFinal(msg).length,
+                2.5));
+        rows.add(new Row("`Cipher` \"SM2\" decrypt 64 B", 0,
+                () -> ourDec.doFinal(ourCt).length == 64 ? 1 : 0,
+                "Bouncy Castle's `Cipher` \"SM2\"",
+                () -> bcDec.doFinal(bcCt).length,
+                2));
+
+        // The exchange: A initiates with ours, B responds, both sides'
+        // static and ephemeral keys fixed for the run.
+        KeyPairGenerator gen = KeyPairGenerator.getInstance("SM2", zenthal);
+        KeyPair b = gen.generateKeyPair(), ra = gen.generateKeyPair(), rb = gen.generateKeyPair();
+        byte[] id = com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec.DEFAULT_ID.getBytes(StandardCharsets.US_ASCII);
+        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec spec =
+                new com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec(
+                        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec.Role.INITIATOR, id,
+                        ourPair.getPrivate(), ourPair.getPublic(), id, b.getPublic(), 16);
+        javax.crypto.KeyAgreement ka = javax.crypto.KeyAgreement.getInstance("SM2", zenthal);
+        org.bouncycastle.asn1.x9.X9ECParameters curve = org.bouncycastle.asn1.gm.GMNamedCurves.getByName("sm2p256v1");
+        org.bouncycastle.crypto.params.ECDomainParameters domain = new org.bouncycastle.crypto.params.ECDomainParameters(
+                curve.getCurve(), curve.getG(), curve.getN());
+        org.bouncycastle.crypto.params.ParametersWithID bcOwn = new org.bouncycastle.crypto.params.ParametersWithID(
+                new org.bouncycastle.crypto.params.SM2KeyExchangePrivateParameters(true, bcPrivate(ourPair, domain),
+                        bcPrivate(ra, domain)), id);
+        org.bouncycastle.crypto.params.ParametersWithID bcPeer = new org.bouncycastle.crypto.params.ParametersWithID(
+                new org.bouncycastle.crypto.params.SM2KeyExchangePublicParameters(bcPublic(b, curve, domain),
+                        bcPublic(rb, curve, domain)), id);
+        org.bouncycastle.crypto.agreement.SM2KeyExchange bcKa = new org.bouncycastle.crypto.agreement.SM2KeyExchange();
+        ka.init(ra.getPrivate(), spec);
+        ka.doPhase(rb.getPublic(), true);
+        bcKa.init(bcOwn);
+        expect(Arrays.equals(ka.generateSecret(), bcKa.calculateKey(128, bcPeer)),
+                "the SM2 key exchange differs from Bouncy Castle's");
+        rows.add(new Row("`KeyAgreement` \"SM2\" one side, 16 B", 0,
+                () -> {
+                    ka.init(ra.getPrivate(), spec);
+                    ka.doPhase(rb.getPublic(), true);
+                    return ka.generateSecret().length == 16 ? 1 : 0;
+                },
+                "Bouncy Castle's `SM2KeyExchange`",
+                () -> {
+                    bcKa.init(bcOwn);
+                    return bcKa.calculateKey(128, bcPeer).length;
+                },
+                3));
+    }
+
+    private static org.bouncycastle.crypto.params.ECPrivateKeyParameters bcPrivate(KeyPair k,
+            org.bouncycastle.crypto.params.ECDomainParameters domain) {
+        return new org.bouncycastle.crypto.params.ECPrivateKeyParameters(
+                ((java.security.interfaces.ECPrivateKey) k.getPrivate()).getS(), domain);
+    }
+
+    private static org.bouncycastle.crypto.params.ECPublicKeyParameters bcPublic(KeyPair k,
+            org.bouncycastle.asn1.x9.X9ECParameters curve, org.bouncycastle.crypto.params.ECDomainParameters domain) {
+        java.security.spec.ECPoint w = ((java.security.interfaces.ECPublicKey) k.getPublic()).getW();
+        return new org.bouncycastle.crypto.params.ECPublicKeyParameters(
+                curve.getCurve().createPoint(w.getAffineX(), w.getAffineY()), domain);
     }
 
     /** The status a row's own side reports: 1 for a 32-byte result. */
