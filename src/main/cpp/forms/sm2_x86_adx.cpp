@@ -17,105 +17,145 @@ alignas(32) constexpr uint64_t kFieldP[4] = {0xffffffffffffffffULL, 0xffffffff00
                                              0xffffffffffffffffULL, 0xfffffffeffffffffULL};
 constexpr uint64_t kZero = 0;
 
-// The Montgomery reduction that ends both: four rounds, each adding m·p for
-// m the lowest limb left (p = -1 mod 2^64), which clears that limb. The
-// cleared limb's register takes the round's carries into the limb above the
-// next round's reach, and the next round adds them there, so no carry
-// ripples to the top and each round waits only for its own m. The last
-// round's carries sit above the top; the sum, below 2p, needs one
-// subtraction of p, undone by CMOV when it borrows. r may alias the inputs:
-// it is written last.
-#define SM2_ADX_REDUCTION           \
-    "movq %%r8, %%rdx\n\t"          \
-    "xorl %%eax, %%eax\n\t"         \
-    "mulxq %[p0], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r8\n\t"         \
-    "adoxq %%rbx, %%r9\n\t"         \
-    "mulxq %[p1], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r9\n\t"         \
-    "adoxq %%rbx, %%r10\n\t"        \
-    "mulxq %[p2], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r10\n\t"        \
-    "adoxq %%rbx, %%r11\n\t"        \
-    "mulxq %[p3], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r11\n\t"        \
-    "adoxq %%rbx, %%r12\n\t"        \
-    "adcxq %[zero], %%r12\n\t"      \
-    "adcxq %[zero], %%r8\n\t"       \
-    "adoxq %[zero], %%r8\n\t"       \
-    "movq %%r9, %%rdx\n\t"          \
-    "xorl %%eax, %%eax\n\t"         \
-    "mulxq %[p0], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r9\n\t"         \
-    "adoxq %%rbx, %%r10\n\t"        \
-    "mulxq %[p1], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r10\n\t"        \
-    "adoxq %%rbx, %%r11\n\t"        \
-    "mulxq %[p2], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r11\n\t"        \
-    "adoxq %%rbx, %%r12\n\t"        \
-    "mulxq %[p3], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r12\n\t"        \
-    "adoxq %%rbx, %%r13\n\t"        \
-    "adcxq %%r8, %%r13\n\t"         \
-    "adcxq %[zero], %%r9\n\t"       \
-    "adoxq %[zero], %%r9\n\t"       \
-    "movq %%r10, %%rdx\n\t"         \
-    "xorl %%eax, %%eax\n\t"         \
-    "mulxq %[p0], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r10\n\t"        \
-    "adoxq %%rbx, %%r11\n\t"        \
-    "mulxq %[p1], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r11\n\t"        \
-    "adoxq %%rbx, %%r12\n\t"        \
-    "mulxq %[p2], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r12\n\t"        \
-    "adoxq %%rbx, %%r13\n\t"        \
-    "mulxq %[p3], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r13\n\t"        \
-    "adoxq %%rbx, %%r14\n\t"        \
-    "adcxq %%r9, %%r14\n\t"         \
-    "adcxq %[zero], %%r10\n\t"      \
-    "adoxq %[zero], %%r10\n\t"      \
-    "movq %%r11, %%rdx\n\t"         \
-    "xorl %%eax, %%eax\n\t"         \
-    "mulxq %[p0], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r11\n\t"        \
-    "adoxq %%rbx, %%r12\n\t"        \
-    "mulxq %[p1], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r12\n\t"        \
-    "adoxq %%rbx, %%r13\n\t"        \
-    "mulxq %[p2], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r13\n\t"        \
-    "adoxq %%rbx, %%r14\n\t"        \
-    "mulxq %[p3], %%rax, %%rbx\n\t" \
-    "adcxq %%rax, %%r14\n\t"        \
-    "adoxq %%rbx, %%r15\n\t"        \
-    "adcxq %%r10, %%r15\n\t"        \
-    "adcxq %[zero], %%r11\n\t"      \
-    "adoxq %[zero], %%r11\n\t"      \
-    "movq %%r12, %%rax\n\t"         \
-    "movq %%r13, %%rbx\n\t"         \
-    "movq %%r14, %%rdx\n\t"         \
-    "movq %%r15, %[a]\n\t"          \
-    "subq %[p0], %%r12\n\t"         \
-    "sbbq %[p1], %%r13\n\t"         \
-    "sbbq %[p2], %%r14\n\t"         \
-    "sbbq %[p3], %%r15\n\t"         \
-    "sbbq $0, %%r11\n\t"            \
-    "cmovcq %%rax, %%r12\n\t"       \
-    "cmovcq %%rbx, %%r13\n\t"       \
-    "cmovcq %%rdx, %%r14\n\t"       \
-    "cmovcq %[a], %%r15\n\t"        \
-    "movq %%r12, 0(%[r])\n\t"       \
-    "movq %%r13, 8(%[r])\n\t"       \
-    "movq %%r14, 16(%[r])\n\t"      \
+// The Montgomery reduction that ends both, over two scratch registers S1
+// and S2: four rounds, each adding m·p for m the lowest limb left, which
+// clears that limb. With t = m in that limb, m·p = m·2^256 - m·2^224 -
+// m·2^96 + m·2^64 - m leaves D = m·(2^32 - 1)·(2^160 - 1) to add one limb
+// up: four limbs from two shifts and a subtraction chain, with no
+// multiplication on the path to the next round's m. The cleared limb's
+// register takes the round's carries into the limb above the next round's
+// reach, where the next round adds them (ADOX beside its ADCX chain), so no
+// carry ripples to the top. The last round's carries sit above the top; the
+// sum, below 2p, needs one subtraction of p, undone by CMOV when it borrows.
+// r may alias the inputs: it is written last.
+#define SM2_ADX_REDUCTION(S1, S2) \
+    "movq %%r8, %%rax\n\t"        \
+    "shlq $32, %%rax\n\t"         \
+    "movq %%r8, %%rbx\n\t"        \
+    "shrq $32, %%rbx\n\t"         \
+    "movq %%r8, %%rdx\n\t"        \
+    "subq %%rax, %%rdx\n\t"       \
+    "movq $0, " S1                \
+    "\n\t"                        \
+    "sbbq %%rbx, " S1             \
+    "\n\t"                        \
+    "movq $0, " S2                \
+    "\n\t"                        \
+    "sbbq %%rax, " S2             \
+    "\n\t"                        \
+    "sbbq %%rbx, %%r8\n\t"        \
+    "xorl %%eax, %%eax\n\t"       \
+    "adcxq %%rdx, %%r9\n\t"       \
+    "adcxq " S1                   \
+    ", %%r10\n\t"                 \
+    "adcxq " S2                   \
+    ", %%r11\n\t"                 \
+    "adcxq %%r8, %%r12\n\t"       \
+    "movq $0, %%r8\n\t"           \
+    "adcxq %%rax, %%r8\n\t"       \
+    "adoxq %%rax, %%r8\n\t"       \
+    "movq %%r9, %%rax\n\t"        \
+    "shlq $32, %%rax\n\t"         \
+    "movq %%r9, %%rbx\n\t"        \
+    "shrq $32, %%rbx\n\t"         \
+    "movq %%r9, %%rdx\n\t"        \
+    "subq %%rax, %%rdx\n\t"       \
+    "movq $0, " S1                \
+    "\n\t"                        \
+    "sbbq %%rbx, " S1             \
+    "\n\t"                        \
+    "movq $0, " S2                \
+    "\n\t"                        \
+    "sbbq %%rax, " S2             \
+    "\n\t"                        \
+    "sbbq %%rbx, %%r9\n\t"        \
+    "xorl %%eax, %%eax\n\t"       \
+    "adcxq %%rdx, %%r10\n\t"      \
+    "adcxq " S1                   \
+    ", %%r11\n\t"                 \
+    "adcxq " S2                   \
+    ", %%r12\n\t"                 \
+    "adcxq %%r9, %%r13\n\t"       \
+    "adoxq %%r8, %%r13\n\t"       \
+    "movq $0, %%r9\n\t"           \
+    "adcxq %%rax, %%r9\n\t"       \
+    "adoxq %%rax, %%r9\n\t"       \
+    "movq %%r10, %%rax\n\t"       \
+    "shlq $32, %%rax\n\t"         \
+    "movq %%r10, %%rbx\n\t"       \
+    "shrq $32, %%rbx\n\t"         \
+    "movq %%r10, %%rdx\n\t"       \
+    "subq %%rax, %%rdx\n\t"       \
+    "movq $0, " S1                \
+    "\n\t"                        \
+    "sbbq %%rbx, " S1             \
+    "\n\t"                        \
+    "movq $0, " S2                \
+    "\n\t"                        \
+    "sbbq %%rax, " S2             \
+    "\n\t"                        \
+    "sbbq %%rbx, %%r10\n\t"       \
+    "xorl %%eax, %%eax\n\t"       \
+    "adcxq %%rdx, %%r11\n\t"      \
+    "adcxq " S1                   \
+    ", %%r12\n\t"                 \
+    "adcxq " S2                   \
+    ", %%r13\n\t"                 \
+    "adcxq %%r10, %%r14\n\t"      \
+    "adoxq %%r9, %%r14\n\t"       \
+    "movq $0, %%r10\n\t"          \
+    "adcxq %%rax, %%r10\n\t"      \
+    "adoxq %%rax, %%r10\n\t"      \
+    "movq %%r11, %%rax\n\t"       \
+    "shlq $32, %%rax\n\t"         \
+    "movq %%r11, %%rbx\n\t"       \
+    "shrq $32, %%rbx\n\t"         \
+    "movq %%r11, %%rdx\n\t"       \
+    "subq %%rax, %%rdx\n\t"       \
+    "movq $0, " S1                \
+    "\n\t"                        \
+    "sbbq %%rbx, " S1             \
+    "\n\t"                        \
+    "movq $0, " S2                \
+    "\n\t"                        \
+    "sbbq %%rax, " S2             \
+    "\n\t"                        \
+    "sbbq %%rbx, %%r11\n\t"       \
+    "xorl %%eax, %%eax\n\t"       \
+    "adcxq %%rdx, %%r12\n\t"      \
+    "adcxq " S1                   \
+    ", %%r13\n\t"                 \
+    "adcxq " S2                   \
+    ", %%r14\n\t"                 \
+    "adcxq %%r11, %%r15\n\t"      \
+    "adoxq %%r10, %%r15\n\t"      \
+    "movq $0, %%r11\n\t"          \
+    "adcxq %%rax, %%r11\n\t"      \
+    "adoxq %%rax, %%r11\n\t"      \
+    "movq %%r12, %%rax\n\t"       \
+    "movq %%r13, %%rbx\n\t"       \
+    "movq %%r14, %%rdx\n\t"       \
+    "movq %%r15, " S1             \
+    "\n\t"                        \
+    "subq %[p0], %%r12\n\t"       \
+    "sbbq %[p1], %%r13\n\t"       \
+    "sbbq %[p2], %%r14\n\t"       \
+    "sbbq %[p3], %%r15\n\t"       \
+    "sbbq $0, %%r11\n\t"          \
+    "cmovcq %%rax, %%r12\n\t"     \
+    "cmovcq %%rbx, %%r13\n\t"     \
+    "cmovcq %%rdx, %%r14\n\t"     \
+    "cmovcq " S1                  \
+    ", %%r15\n\t"                 \
+    "movq %%r12, 0(%[r])\n\t"     \
+    "movq %%r13, 8(%[r])\n\t"     \
+    "movq %%r14, 16(%[r])\n\t"    \
     "movq %%r15, 24(%[r])\n\t"
 
 // r = a·b·2^-256 mod p: the product row by row, each row's low and high
 // halves on their own carry chains (ADCX, ADOX), then the reduction.
 static inline void fe_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]) {
-    const uint64_t *a_reg = a;
+    const uint64_t *a_reg = a, *b_reg = b;
     __asm__ volatile(
         "movq 0(%[b]), %%rdx\n\t"
         "mulxq 0(%[a]), %%r8, %%r9\n\t"
@@ -170,10 +210,10 @@ static inline void fe_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4
         "mulxq 24(%[a]), %%rax, %%r15\n\t"
         "adcxq %%rax, %%r14\n\t"
         "adcxq %[zero], %%r15\n\t"
-        "adoxq %[zero], %%r15\n\t" SM2_ADX_REDUCTION
-        : [a] "+&r"(a_reg)
-        : [r] "r"(r), [b] "r"(b), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]),
-          [p2] "m"(kFieldP[2]), [p3] "m"(kFieldP[3])
+        "adoxq %[zero], %%r15\n\t" SM2_ADX_REDUCTION("%[a]", "%[b]")
+        : [a] "+&r"(a_reg), [b] "+&r"(b_reg)
+        : [r] "r"(r), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]), [p2] "m"(kFieldP[2]),
+          [p3] "m"(kFieldP[3])
         : "rax", "rbx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
 }
 
@@ -181,6 +221,7 @@ static inline void fe_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4
 // squares added, then the reduction.
 static inline void fe_sqr(uint64_t r[4], const uint64_t a[4]) {
     const uint64_t *a_reg = a;
+    uint64_t scratch;
     __asm__ volatile(
         "movq 0(%[a]), %%rdx\n\t"
         "mulxq 8(%[a]), %%r9, %%r10\n\t"
@@ -224,8 +265,8 @@ static inline void fe_sqr(uint64_t r[4], const uint64_t a[4]) {
         "movq 24(%[a]), %%rdx\n\t"
         "mulxq %%rdx, %%rax, %%rbx\n\t"
         "adcq %%rax, %%r14\n\t"
-        "adcq %%rbx, %%r15\n\t" SM2_ADX_REDUCTION
-        : [a] "+&r"(a_reg)
+        "adcq %%rbx, %%r15\n\t" SM2_ADX_REDUCTION("%[a]", "%[s]")
+        : [a] "+&r"(a_reg), [s] "=&r"(scratch)
         : [r] "r"(r), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]), [p2] "m"(kFieldP[2]),
           [p3] "m"(kFieldP[3])
         : "rax", "rbx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
