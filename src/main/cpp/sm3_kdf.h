@@ -12,8 +12,8 @@ extern "C" {
 #endif
 
 // Writes exactly `klen` bytes to `out` (nothing when klen is 0, and then `z`
-// is not read). `z` is read once per 32-byte block, so `out` must not overlap
-// it when klen exceeds 32. Every klen up to 2^32 - 1 is served.
+// is not read). `z` is read once, before anything is written, so `out` may
+// overlap it. Every klen up to 2^32 - 1 is served.
 ZENTHAL_API void SM3_KDF(uint8_t *out, uint32_t klen, const uint8_t *z, uint32_t zlen);
 
 #ifdef __cplusplus
