@@ -36,7 +36,8 @@ import org.junit.jupiter.api.Test;
  * the test, and the loop is sized to that: the arrays it hands over are the
  * 64 KiB data, the 2 KiB message and envelopes and the 4 KiB int array, and
  * the native scratch of each call holds what the call can produce, 2 KiB or
- * more here (the envelope, the plaintext, the derived key, the random bytes;
+ * more here (the envelope, the plaintext, the derived key, an SM2 message
+ * with its ciphertext or an exchanged key, the random bytes;
  * without RDRAND the 64 KiB asked for). One of those leaked or left
  * unreleased on any single path fails it. Below what it can see: the copies
  * of the 16-byte keys and IV and of the digest array, and the empty scratch
@@ -82,6 +83,10 @@ class LeakCheckTest {
         private final byte[] sealed, opened, tiny = new byte[1], randomBytes = new byte[SMALLEST];
         // Taken whole by the cipher calls: an int array never given back would cost 4 KiB a call.
         private final int[] lens = new int[1024];
+        // SM2: a key pair, a ciphertext of the 2 KiB plaintext (and one with
+        // C3 changed), and a point off the curve.
+        private final byte[] sm2Priv = new byte[32], sm2Pub = new byte[65], sm2Cipher, sm2Altered, sm2OffCurve;
+        private final byte[] sm2Out = new byte[SMALLEST + Sm2Native.CIPHERTEXT_OVERHEAD];
         private int calls;
 
         private Loop() {
@@ -98,6 +103,13 @@ class LeakCheckTest {
             byte[] block = random(rnd, SMALLEST);
             block[SMALLEST - 1] = 0;
             badPadding = concat(cbcRaw(key, iv, block), cbcMac(macKey, iv, block));
+            if (Sm2Native.generateKey(random(rnd, 64), sm2Priv, sm2Pub) != OK) throw new AssertionError("SM2 key");
+            sm2Cipher = new byte[SMALLEST + Sm2Native.CIPHERTEXT_OVERHEAD];
+            Sm2Native.encrypt(sm2Pub, plain, 0, SMALLEST, key, 0, 16, sm2Cipher, 0);
+            sm2Altered = sm2Cipher.clone();
+            sm2Altered[70] ^= 1;
+            sm2OffCurve = sm2Pub.clone();
+            sm2OffCurve[64] ^= 1;
             sealed = new byte[envelope.length];
             opened = new byte[plain.length];
         }
@@ -170,6 +182,16 @@ class LeakCheckTest {
                     0, opened, lens));
             expect(ERR_ARGUMENT, () -> open(envelope, opened, Integer.MIN_VALUE));
             expect(ERR_ARGUMENT, () -> open(null, opened, BIG));
+
+            // SM2: the scratch holds message and ciphertext, 4 KiB and more,
+            // freed on success and on the engine's refusals alike; the
+            // exchange's holds the 2 KiB key it is refused before deriving.
+            expect(SMALLEST + Sm2Native.CIPHERTEXT_OVERHEAD, () -> Sm2Native.encrypt(sm2Pub, plain, 0, SMALLEST, key, 0,
+                    16, sm2Out, 0));
+            expect(-16405, () -> Sm2Native.decrypt(sm2Priv, sm2Altered, 0, sm2Altered.length, opened, 0));
+            expect(SMALLEST, () -> Sm2Native.decrypt(sm2Priv, sm2Cipher, 0, sm2Cipher.length, opened, 0));
+            expect(-16402, () -> Sm2Native.keyExchange(true, sm2Priv, sm2Pub, sm2Priv, sm2Pub, hash, sm2Pub,
+                    sm2OffCurve, hash, derived, SMALLEST, null, null));
 
             // Random: without RDRAND a 64 KiB scratch is allocated and refused
             // at the first draw; with it, 2 KiB is drawn and copied or thrown.
