@@ -1,6 +1,6 @@
 /**
- * SM3, the SM4 envelope, the SM4 cipher modes, SM2 signatures and RDRAND for Java, over the
- * native library {@code libzenthal_jni} packed in this jar.
+ * SM3, the SM4 envelope, the SM4 cipher modes, SM2 signatures, encryption and key exchange, and
+ * RDRAND for Java, over the native library {@code libzenthal_jni} packed in this jar.
  *
  * <ul>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.Sm3}: the SM3 digest of an
@@ -26,7 +26,10 @@
  *       {@code KeyPairGenerator} and {@code KeyFactory} "SM2" (the signer's ID
  *       through {@link com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec},
  *       raw points through
- *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2PublicKeySpec});</li>
+ *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2PublicKeySpec}), SM2
+ *       encryption as {@code Cipher} "SM2" and the SM2 key exchange as
+ *       {@code KeyAgreement} "SM2" (through an
+ *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec});</li>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal}: the raw
  *       native methods, whose status codes
  *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalStatus} names;</li>
