@@ -61,7 +61,8 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
      * @param id the party's ID (copied), at most {@value Sm2ParameterSpec#MAX_ID_LENGTH} bytes;
      *     {@link Sm2ParameterSpec#DEFAULT_ID} is the usual one
      * @param privateKey the party's static private key on the SM2 curve
-     * @param publicKey its public key, or null to derive it
+     * @param publicKey its public key, or null to derive it; with another
+     *     than the private key's, the peer derives another key
      * @param peerId the peer's ID (copied)
      * @param peerPublicKey the peer's static public key on the SM2 curve
      * @param keyLength the bytes of key to agree, at least 1

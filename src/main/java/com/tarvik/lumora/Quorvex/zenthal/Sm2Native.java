@@ -1,21 +1,25 @@
 package com.tarvik.lumora.Quorvex.zenthal;
 
 /**
- * The native methods of SM2: signatures, encryption and the key exchange. Keys travel as byte arrays of their
- * exact lengths: private keys {@value #PRIVATE_KEY_LENGTH} big-endian bytes,
- * public keys the {@value #PUBLIC_KEY_LENGTH}-byte uncompressed point
+ * The native methods of SM2: signatures, encryption and the key exchange.
+ * Keys travel as byte arrays of their exact lengths: private keys
+ * {@value #PRIVATE_KEY_LENGTH} big-endian bytes, public keys the
+ * {@value #PUBLIC_KEY_LENGTH}-byte uncompressed point
  * {@code 04 || x || y}, signatures {@value #SIGNATURE_LENGTH} bytes
  * {@code r || s}. Nothing native is kept between calls: the per-key values
  * signing needs, (1 + d)^-1 and Z, are computed here once and kept by the
  * caller in Java arrays.
  *
- * <p>Every method returns 1 on success; -8 ({@code NATIVE_ERR_ARGUMENT}) for
- * a null array where one is required, an array of the wrong length or a
- * range outside its array; or the engine's verdict: -16401 (private key not
- * in [1, n - 2]), -16402 (public key not a point on the curve), -16403 (the
- * signature does not verify), -16404 (ID longer than {@value #MAX_ID_LENGTH}
- * bytes). Outputs are written only on success. The classes built on these
- * check lengths first, so a -8 there means a fault in this package.
+ * <p>Every method returns 1 on success (encrypt and decrypt: the bytes
+ * written); -8 ({@code NATIVE_ERR_ARGUMENT}) for a null array where one is
+ * required, an array of the wrong length or a range outside its array; -9
+ * when the scratch of a message cannot be allocated; or the engine's
+ * verdict: -16401 (private key not in [1, n - 2]), -16402 (public key not a
+ * point on the curve), -16403 (the signature does not verify), -16404 (ID
+ * longer than {@value #MAX_ID_LENGTH} bytes), -16405 to -16408 for
+ * encryption and the exchange (see each method). Outputs are written only
+ * on success. The classes built on these check lengths first, so a -8 there
+ * means a fault in this package.
  */
 final class Sm2Native {
     static final int PRIVATE_KEY_LENGTH = 32;
