@@ -74,6 +74,10 @@ final class Sm2CipherSpi extends CipherSpi {
     private Sm2PrivateKey holder;
     private SecureRandom random;
 
+    /** Another provider's key last given, and its translation. */
+    private Key foreign;
+    private Key translated;
+
     /** The message or ciphertext gathered so far; wiped whenever it is let go. */
     private byte[] buffer = new byte[0];
     private int buffered;
@@ -144,18 +148,31 @@ final class Sm2CipherSpi extends CipherSpi {
             case Cipher.ENCRYPT_MODE:
             case Cipher.WRAP_MODE:
                 if (!(key instanceof PublicKey)) throw new InvalidKeyException("SM2 encrypts to a public key");
-                recipient = Sm2PublicKey.from((PublicKey) key);
+                recipient = key == foreign && translated instanceof Sm2PublicKey ? (Sm2PublicKey) translated
+                        : Sm2PublicKey.from((PublicKey) key);
+                remember(key, recipient);
                 break;
             case Cipher.DECRYPT_MODE:
             case Cipher.UNWRAP_MODE:
                 if (!(key instanceof PrivateKey)) throw new InvalidKeyException("SM2 decrypts with a private key");
-                holder = Sm2PrivateKey.from((PrivateKey) key);
+                holder = key == foreign && translated instanceof Sm2PrivateKey
+                        && !((Sm2PrivateKey) translated).isDestroyed() ? (Sm2PrivateKey) translated
+                        : Sm2PrivateKey.from((PrivateKey) key);
+                remember(key, holder);
                 break;
             default:
                 throw new InvalidKeyException("unknown mode " + opmode);
         }
         this.mode = opmode;
         this.random = random;
+    }
+
+    /** Keeps another provider's key and its translation, so that a repeated init costs nothing. */
+    private void remember(Key key, Key ours) {
+        if (key != ours) {
+            foreign = key;
+            translated = ours;
+        }
     }
 
     @Override
