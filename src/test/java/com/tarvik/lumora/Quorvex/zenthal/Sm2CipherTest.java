@@ -202,6 +202,28 @@ class Sm2CipherTest {
         c.init(Cipher.ENCRYPT_MODE, pair.getPublic());
         assertFalse(Arrays.equals(c.doFinal(msg), c.doFinal(msg)), "two encryptions gave the same bytes");
 
+        // A short output: ShortBufferException, nothing written, the input
+        // kept for the call made again with room.
+        for (String t : new String[] {"SM2", "SM2/C1C3C2/NoPadding", "SM2/C1C2C3/NoPadding"}) {
+            Cipher e = Cipher.getInstance(t, ZENTHAL);
+            e.init(Cipher.ENCRYPT_MODE, pair.getPublic());
+            e.update(msg);
+            byte[] small = new byte[msg.length + 96];
+            assertThrows(javax.crypto.ShortBufferException.class, () -> e.doFinal(small, 0));
+            assertArrayEquals(new byte[small.length], small, t);
+            byte[] ct = new byte[e.getOutputSize(0)];
+            int n = e.doFinal(ct, 0);
+            Cipher d = Cipher.getInstance(t, ZENTHAL);
+            d.init(Cipher.DECRYPT_MODE, pair.getPrivate());
+            d.update(ct, 0, n);
+            byte[] tiny = new byte[msg.length - 1];
+            assertThrows(javax.crypto.ShortBufferException.class, () -> d.doFinal(tiny, 0));
+            assertArrayEquals(new byte[tiny.length], tiny, t);
+            byte[] back = new byte[d.getOutputSize(0)];
+            assertEquals(msg.length, d.doFinal(back, 0), t);
+            assertArrayEquals(msg, Arrays.copyOf(back, msg.length), t);
+        }
+
         for (String t : new String[] {"SM2", "SM2/C1C3C2/NoPadding", "SM2/C1C2C3/NoPadding"}) {
             Cipher w = Cipher.getInstance(t, ZENTHAL);
             w.init(Cipher.WRAP_MODE, pair.getPublic());
