@@ -306,7 +306,7 @@ final class Sm2CipherSpi extends CipherSpi {
         if (off < 0 || len > input.length - off) throw new IllegalArgumentException("range outside the input");
         // Room for the ciphertext's overhead in one Java array.
         if (len > Integer.MAX_VALUE - 256 - buffered) {
-            throw new IllegalArgumentException("an SM2 message is shorter than 2 GiB");
+            throw new IllegalArgumentException("an SM2 message or ciphertext is held in one array: under 2 GiB");
         }
         if (buffer.length - buffered < len) {
             byte[] bigger = Arrays.copyOf(buffer, Math.max(buffered + len, (int) Math.min(Integer.MAX_VALUE - 256,
