@@ -22,7 +22,7 @@ import javax.crypto.spec.SecretKeySpec;
  * exchange is one native call made there, so a peer key off the curve, or
  * keys that put the shared point at infinity, are an
  * {@link InvalidKeyException} from {@code doPhase}; {@code generateSecret}
- * then hands out the key and leaves the confirmation values in the spec.
+ * then hands out the key and leaves the confirmation values in the parameters.
  * Z of each party is computed from its static public key and ID, and kept
  * by the key for the default ID.
  */
@@ -60,7 +60,7 @@ final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
             ownPublic = s.getPublicKey() != null ? Sm2PublicKey.from(s.getPublicKey()) : own.publicKey();
             peer = Sm2PublicKey.from(s.getPeerPublicKey());
         } catch (InvalidKeyException | IllegalStateException e) {
-            throw new InvalidAlgorithmParameterException("the spec's keys: " + e.getMessage(), e);
+            throw new InvalidAlgorithmParameterException("the parameters' keys: " + e.getMessage(), e);
         }
         forget();
         spec = s;
@@ -144,7 +144,7 @@ final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
         }
     }
 
-    /** The agreed key, handed over once; the confirmation values go to the spec. */
+    /** The agreed key, handed over once; the confirmation values go to the parameters. */
     private byte[] take() {
         if (secret == null) throw new IllegalStateException("doPhase first");
         boolean responder = spec.getRole() == Sm2KeyExchangeParameterSpec.Role.RESPONDER;

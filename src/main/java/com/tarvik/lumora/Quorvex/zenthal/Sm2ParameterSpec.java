@@ -19,7 +19,7 @@ import java.util.Objects;
  * s.initSign(privateKey);
  * }</pre>
  *
- * <p>Signer and verifier must use the same ID. The spec may be given before
+ * <p>Signer and verifier must use the same ID. The parameters may be given before
  * or after {@code initSign}/{@code initVerify}; it holds until replaced.
  */
 public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
@@ -68,7 +68,7 @@ public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
      * The default ID, {@value #DEFAULT_ID}, with the signer's public key.
      *
      * @param publicKey the signer's public key on the SM2 curve, or null
-     * @return the spec
+     * @return these parameters
      */
     public static Sm2ParameterSpec withPublicKey(ECPublicKey publicKey) {
         return new Sm2ParameterSpec(DEFAULT_ID_BYTES, publicKey);
@@ -84,7 +84,7 @@ public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
     }
 
     /**
-     * The signer's public key, if the spec carries one.
+     * The signer's public key, if the parameters carry one.
      *
      * @return the key, or null
      */

@@ -42,7 +42,7 @@ final class Sm2SignatureSpi extends SignatureSpi {
     private final byte[] entropy = new byte[ENTROPY];
 
     private byte[] id = Sm2ParameterSpec.DEFAULT_ID_BYTES;
-    /** The signer's public key from the parameter spec, else null. */
+    /** The signer's public key from the parameter object, else null. */
     private Sm2PublicKey specKey;
     private Sm2PrivateKey signer;
     private Sm2PublicKey verifier;
@@ -128,7 +128,7 @@ final class Sm2SignatureSpi extends SignatureSpi {
             try {
                 key = Sm2PublicKey.from(spec.getPublicKey());
             } catch (InvalidKeyException e) {
-                throw new InvalidAlgorithmParameterException("the spec's public key: " + e.getMessage(), e);
+                throw new InvalidAlgorithmParameterException("the parameters' public key: " + e.getMessage(), e);
             }
         }
         id = spec.id();

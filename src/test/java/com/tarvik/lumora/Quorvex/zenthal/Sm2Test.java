@@ -178,7 +178,7 @@ class Sm2Test {
         }
     }
 
-    /** Keys through every encoding and spec, each way, equal to what the other provider reads. */
+    /** Keys through every encoding and key description, each way, equal to what the other provider reads. */
     @Test
     void keysMoveBetweenTheProvidersThroughTheirEncodings() throws Exception {
         Random rnd = new Random(0x5A2_0002L);
@@ -210,7 +210,7 @@ class Sm2Test {
             assertEquals(65, raw.length);
             assertEquals(pub.getW(), ((ECPublicKey) kf.generatePublic(new Sm2PublicKeySpec(raw))).getW());
             assertArrayEquals(ourPub.getEncoded(), kf.getKeySpec(priv, X509EncodedKeySpec.class).getEncoded(),
-                    "a private key's public key spec");
+                    "a private key's public key description");
 
             // Our encodings are OpenSSL's: the fixed SubjectPublicKeyInfo prefix,
             // and PKCS#8 holding version 1, d and the public key.
@@ -540,7 +540,7 @@ class Sm2Test {
         byte[] sig = s.sign();
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), id, msg, sig, rnd));
         s.update(msg);
-        assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), id, msg, s.sign(), rnd), "the spec holds for the next message");
+        assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), id, msg, s.sign(), rnd), "the parameters hold for the next message");
         s.setParameter(Sm2ParameterSpec.withPublicKey((ECPublicKey) pair.getPublic()));
         s.update(msg);
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), null, msg, s.sign(), rnd));
