@@ -25,7 +25,7 @@ function(zenthal_sources prefix src)
       "${src}/forms/sm4_x86_aesni_avx2.cpp" "${src}/forms/sm4_x86_vaes_avx2.cpp"
       "${src}/forms/sm4_x86_gfni_avx2.cpp" "${src}/forms/sm4_x86_gfni_avx512.cpp"
       "${src}/forms/sm4_arm_neon.cpp" "${src}/forms/sm4_arm_sm4e.cpp" PARENT_SCOPE)
-  set(${prefix}_SM2 "${src}/sm2.cpp" "${src}/sm2_cipher.cpp" "${src}/sm2_scalar.cpp" "${src}/forms/sm2_portable.cpp"
+  set(${prefix}_SM2 "${src}/sm2.cpp" "${src}/sm2_cipher.cpp" "${src}/sm2_scalar.cpp" "${src}/sm2_inverse.cpp" "${src}/forms/sm2_portable.cpp"
       "${src}/forms/sm2_x86_adx.cpp" "${src}/forms/sm2_base_table.cpp" PARENT_SCOPE)
   set(${prefix}_BRIDGES
       "${src}/com_tarvik_lumora_Quorvex_zenthal_LoadNativeZenthal.cpp"

@@ -28,6 +28,15 @@ void sc_reduce(uint64_t r[4], const uint64_t a[4]);
 // a·b mod n and a^-1 mod n (0 for 0), for a, b < n.
 void sc_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]);
 void sc_inv(uint64_t r[4], const uint64_t a[4]);
+// A modulus for sm2_mod_inverse: m, odd, and m^-1 mod 2^62.
+struct Sm2Modulus {
+    uint64_t m[4];
+    uint64_t inverse62;
+};
+extern const Sm2Modulus SM2_FIELD_MODULUS, SM2_ORDER_MODULUS;
+// a^-1 mod m (0 for 0), for a < m, in constant time.
+void sm2_mod_inverse(uint64_t r[4], const uint64_t a[4], const Sm2Modulus &m);
+
 // The 64 big-endian bytes at `in` modulo n.
 void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]);
 // The `len` big-endian bytes at `in` modulo m, for any m above 2^255.

@@ -1,8 +1,7 @@
 // Arithmetic modulo the SM2 group order n, in constant time: Montgomery
-// multiplication in four 64-bit limbs, and inversion by Fermat's little
-// theorem with fixed 4-bit windows of the public exponent n - 2. Outside the
-// per-key inverse and the signing step these are not on any hot path, so
-// one portable form serves every processor.
+// multiplication in four 64-bit limbs; inversion is the shared division-step
+// inversion. Outside the per-key inverse and the signing step these are not
+// on any hot path, so one portable form serves every processor.
 #include "sm2_internal.h"
 #include "util/byteorder.h"
 #include "util/ct.h"
@@ -126,27 +125,7 @@ void sc_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4]) {
     secure_wipe(t, sizeof t);
 }
 
-void sc_inv(uint64_t r[4], const uint64_t a[4]) {
-    // a·R, and its powers 0..15 for the windows.
-    uint64_t pow[16][4], acc[4], t[4];
-    const uint64_t one[4] = {1, 0, 0, 0};
-    mont_mul(pow[1], a, kRR);
-    mont_mul(pow[0], one, kRR);  // R
-    for (int j = 2; j < 16; ++j) mont_mul(pow[j], pow[j - 1], pow[1]);
-    // n - 2, public.
-    uint64_t e[4] = {SM2_N[0] - 2, SM2_N[1], SM2_N[2], SM2_N[3]};
-    for (int i = 0; i < 4; ++i) acc[i] = pow[0][i];
-    for (int w = 63; w >= 0; --w) {
-        for (int s = 0; s < 4; ++s) mont_mul(acc, acc, acc);
-        const unsigned nib = static_cast<unsigned>(e[w / 16] >> (4 * (w % 16))) & 15;
-        mont_mul(acc, acc, pow[nib]);
-    }
-    mont_mul(t, acc, one);
-    for (int i = 0; i < 4; ++i) r[i] = t[i];
-    secure_wipe(pow, sizeof pow);
-    secure_wipe(acc, sizeof acc);
-    secure_wipe(t, sizeof t);
-}
+void sc_inv(uint64_t r[4], const uint64_t a[4]) { sm2_mod_inverse(r, a, SM2_ORDER_MODULUS); }
 
 void sc_reduce_wide(uint64_t r[4], const uint8_t in[64]) {
     // hi·2^256 + lo = hi·R + lo: mont(hi, R^2) = hi·R mod n, and lo is below

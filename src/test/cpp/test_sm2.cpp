@@ -218,6 +218,60 @@ TEST(Sm2Curve, MultiplicationsAgreeWithOpenSsl) {
     });
 }
 
+// The division-step inversion modulo p and n against OpenSSL's, at 0, at
+// both ends of the range, at every power of two, and at random values.
+TEST(Sm2Inverse, AgreesWithOpenSsl) {
+    std::mt19937_64 rng(2601);
+    BN_CTX *ctx = BN_CTX_new();
+    for (const zenthal::Sm2Modulus *mod : {&zenthal::SM2_FIELD_MODULUS, &zenthal::SM2_ORDER_MODULUS}) {
+        Bytes mb(32);
+        zenthal::sc_to_bytes(mb.data(), mod->m);
+        BIGNUM *m = BN_bin2bn(mb.data(), 32, nullptr), *a = BN_new(), *want = BN_new();
+        std::vector<Bytes> values;
+        for (int j = 0; j < 40; ++j) {
+            values.push_back(Small(j));
+            BN_sub(a, m, BN_value_one());
+            BN_sub_word(a, static_cast<BN_ULONG>(j));
+            Bytes v(32);
+            BN_bn2binpad(a, v.data(), 32);
+            values.push_back(v);
+        }
+        for (int k = 0; k < 256; ++k) {
+            BN_zero(a);
+            BN_set_bit(a, k);
+            BN_mod(a, a, m, ctx);
+            Bytes v(32);
+            BN_bn2binpad(a, v.data(), 32);
+            values.push_back(v);
+        }
+        for (int j = 0; j < 300; ++j) {
+            Bytes v = random_bytes(rng, 32);
+            BIGNUM *r = BN_bin2bn(v.data(), 32, nullptr);
+            BN_mod(r, r, m, ctx);
+            BN_bn2binpad(r, v.data(), 32);
+            BN_free(r);
+            values.push_back(v);
+        }
+        for (const Bytes &v : values) {
+            uint64_t x[4], inv[4];
+            zenthal::sc_from_bytes(x, v.data());
+            zenthal::sm2_mod_inverse(inv, x, *mod);
+            Bytes ours(32), theirs(32, 0);
+            zenthal::sc_to_bytes(ours.data(), inv);
+            BN_bin2bn(v.data(), 32, a);
+            if (!BN_is_zero(a)) {
+                ASSERT_NE(BN_mod_inverse(want, a, m, ctx), nullptr);
+                BN_bn2binpad(want, theirs.data(), 32);
+            }
+            EXPECT_EQ(to_hex(ours), to_hex(theirs)) << "a = " << to_hex(v);
+        }
+        BN_free(m);
+        BN_free(a);
+        BN_free(want);
+    }
+    BN_CTX_free(ctx);
+}
+
 // What must be refused: keys out of range or off the curve, signatures out
 // of range or for something else, an inverse of another key, a long ID.
 TEST(Sm2Sign, RefusesBadInput) {
