@@ -46,7 +46,7 @@ function(zenthal_sources prefix src)
     set_source_files_properties("${src}/forms/ghash_x86_clmul.cpp" PROPERTIES COMPILE_OPTIONS "-mpclmul;-mssse3")
     set_source_files_properties("${src}/forms/ghash_x86_vclmul.cpp"
       PROPERTIES COMPILE_OPTIONS "-mvpclmulqdq;-mavx2;-mpclmul;-mssse3")
-    set_source_files_properties("${src}/forms/sm2_x86_adx.cpp" PROPERTIES COMPILE_OPTIONS "-mbmi2;-madx")
+    set_source_files_properties("${src}/forms/sm2_x86_adx.cpp" PROPERTIES COMPILE_OPTIONS "-mbmi2;-madx;-mavx2")
     set_source_files_properties("${src}/forms/sm3_x86_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mbmi;-mbmi2;-mavx2;-mavx512f;-mavx512vl")
   elseif(_cpu MATCHES "^(aarch64|arm64)$" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

@@ -28,7 +28,7 @@ const Sm2Form *const FORMS[] = {
 
 bool offered(const Sm2Form *f) {
 #if defined(ZENTHAL_SM2_X86)
-    if (f == &SM2_FORM_X86_ADX) return cpu_features().bmi2 && cpu_features().adx;
+    if (f == &SM2_FORM_X86_ADX) return cpu_features().bmi2 && cpu_features().adx && cpu_features().avx2;
 #endif
     return f == &SM2_FORM_PORTABLE;
 }

@@ -146,7 +146,7 @@ inline bool host_runs_sm4(const char *name, bool *known) {
 inline bool host_runs_sm2(const char *name, bool *known) {
     const std::string n = name;
     *known = true;
-    if (n == "x86-adx") return host().bmi2 && host().adx;
+    if (n == "x86-adx") return host().bmi2 && host().adx && host().avx2;
     if (n == "portable") return true;
     *known = false;
     return false;

@@ -3,7 +3,8 @@
 //
 // The forms differ only in the field multiplication under the same curve
 // code (forms/sm2_curve.inc):
-//   x86-adx   x86-64 MULX, ADCX and ADOX (BMI2 and ADX)
+//   x86-adx   x86-64 MULX, ADCX and ADOX (BMI2 and ADX), its table scans
+//             in AVX2 registers
 //   portable  unsigned __int128, for every processor
 // The first form the processor offers, in that order, is chosen at first use.
 // Coordinates and scalars travel as four 64-bit limbs, least significant

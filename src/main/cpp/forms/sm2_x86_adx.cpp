@@ -1,8 +1,9 @@
 // The x86-adx form of the SM2 curve arithmetic: the field's Montgomery
 // multiplication and squaring on MULX with two carry chains side by side
 // (ADCX through the carry flag, ADOX through the overflow flag), and its
-// addition and subtraction with CMOV, all in registers and without a branch. Compiled
-// with -mbmi2 -madx and run only where the processor offers both.
+// addition and subtraction with CMOV, all in registers and without a branch;
+// the shared curve code's table scans get whole AVX2 registers. Compiled with
+// -mbmi2 -madx -mavx2 and run only where the processor offers all three.
 #include "forms/sm2_forms.h"
 
 #if defined(ZENTHAL_SM2_X86)
@@ -16,140 +17,130 @@ namespace {
 alignas(32) constexpr uint64_t kFieldP[4] = {0xffffffffffffffffULL, 0xffffffff00000000ULL,
                                              0xffffffffffffffffULL, 0xfffffffeffffffffULL};
 constexpr uint64_t kZero = 0;
+constexpr uint64_t kTwo32 = 1ULL << 32;
 
 // The Montgomery reduction that ends both, over two scratch registers S1
 // and S2: four rounds, each adding m·p for m the lowest limb left, which
 // clears that limb. With t = m in that limb, m·p = m·2^256 - m·2^224 -
 // m·2^96 + m·2^64 - m leaves D = m·(2^32 - 1)·(2^160 - 1) to add one limb
-// up: four limbs from two shifts and a subtraction chain, with no
-// multiplication on the path to the next round's m. The cleared limb's
-// register takes the round's carries into the limb above the next round's
-// reach, where the next round adds them (ADOX beside its ADCX chain), so no
-// carry ripples to the top. The last round's carries sit above the top; the
+// up: four limbs from m·2^32 and a subtraction chain. m·2^32 comes from one
+// MULX rather than two shifts, which would compete with the carry chains
+// for the same two execution ports. The cleared limb's register takes the
+// round's carries into the limb above the next round's reach, where the next
+// round adds them (ADOX beside its ADCX chain), so no carry ripples to the
+// top. The last round's carries sit above the top; the
 // sum, below 2p, needs one subtraction of p, undone by CMOV when it borrows.
 // r may alias the inputs: it is written last.
-#define SM2_ADX_REDUCTION(S1, S2) \
-    "movq %%r8, %%rax\n\t"        \
-    "shlq $32, %%rax\n\t"         \
-    "movq %%r8, %%rbx\n\t"        \
-    "shrq $32, %%rbx\n\t"         \
-    "movq %%r8, %%rdx\n\t"        \
-    "subq %%rax, %%rdx\n\t"       \
-    "movq $0, " S1                \
-    "\n\t"                        \
-    "sbbq %%rbx, " S1             \
-    "\n\t"                        \
-    "movq $0, " S2                \
-    "\n\t"                        \
-    "sbbq %%rax, " S2             \
-    "\n\t"                        \
-    "sbbq %%rbx, %%r8\n\t"        \
-    "xorl %%eax, %%eax\n\t"       \
-    "adcxq %%rdx, %%r9\n\t"       \
-    "adcxq " S1                   \
-    ", %%r10\n\t"                 \
-    "adcxq " S2                   \
-    ", %%r11\n\t"                 \
-    "adcxq %%r8, %%r12\n\t"       \
-    "movq $0, %%r8\n\t"           \
-    "adcxq %%rax, %%r8\n\t"       \
-    "adoxq %%rax, %%r8\n\t"       \
-    "movq %%r9, %%rax\n\t"        \
-    "shlq $32, %%rax\n\t"         \
-    "movq %%r9, %%rbx\n\t"        \
-    "shrq $32, %%rbx\n\t"         \
-    "movq %%r9, %%rdx\n\t"        \
-    "subq %%rax, %%rdx\n\t"       \
-    "movq $0, " S1                \
-    "\n\t"                        \
-    "sbbq %%rbx, " S1             \
-    "\n\t"                        \
-    "movq $0, " S2                \
-    "\n\t"                        \
-    "sbbq %%rax, " S2             \
-    "\n\t"                        \
-    "sbbq %%rbx, %%r9\n\t"        \
-    "xorl %%eax, %%eax\n\t"       \
-    "adcxq %%rdx, %%r10\n\t"      \
-    "adcxq " S1                   \
-    ", %%r11\n\t"                 \
-    "adcxq " S2                   \
-    ", %%r12\n\t"                 \
-    "adcxq %%r9, %%r13\n\t"       \
-    "adoxq %%r8, %%r13\n\t"       \
-    "movq $0, %%r9\n\t"           \
-    "adcxq %%rax, %%r9\n\t"       \
-    "adoxq %%rax, %%r9\n\t"       \
-    "movq %%r10, %%rax\n\t"       \
-    "shlq $32, %%rax\n\t"         \
-    "movq %%r10, %%rbx\n\t"       \
-    "shrq $32, %%rbx\n\t"         \
-    "movq %%r10, %%rdx\n\t"       \
-    "subq %%rax, %%rdx\n\t"       \
-    "movq $0, " S1                \
-    "\n\t"                        \
-    "sbbq %%rbx, " S1             \
-    "\n\t"                        \
-    "movq $0, " S2                \
-    "\n\t"                        \
-    "sbbq %%rax, " S2             \
-    "\n\t"                        \
-    "sbbq %%rbx, %%r10\n\t"       \
-    "xorl %%eax, %%eax\n\t"       \
-    "adcxq %%rdx, %%r11\n\t"      \
-    "adcxq " S1                   \
-    ", %%r12\n\t"                 \
-    "adcxq " S2                   \
-    ", %%r13\n\t"                 \
-    "adcxq %%r10, %%r14\n\t"      \
-    "adoxq %%r9, %%r14\n\t"       \
-    "movq $0, %%r10\n\t"          \
-    "adcxq %%rax, %%r10\n\t"      \
-    "adoxq %%rax, %%r10\n\t"      \
-    "movq %%r11, %%rax\n\t"       \
-    "shlq $32, %%rax\n\t"         \
-    "movq %%r11, %%rbx\n\t"       \
-    "shrq $32, %%rbx\n\t"         \
-    "movq %%r11, %%rdx\n\t"       \
-    "subq %%rax, %%rdx\n\t"       \
-    "movq $0, " S1                \
-    "\n\t"                        \
-    "sbbq %%rbx, " S1             \
-    "\n\t"                        \
-    "movq $0, " S2                \
-    "\n\t"                        \
-    "sbbq %%rax, " S2             \
-    "\n\t"                        \
-    "sbbq %%rbx, %%r11\n\t"       \
-    "xorl %%eax, %%eax\n\t"       \
-    "adcxq %%rdx, %%r12\n\t"      \
-    "adcxq " S1                   \
-    ", %%r13\n\t"                 \
-    "adcxq " S2                   \
-    ", %%r14\n\t"                 \
-    "adcxq %%r11, %%r15\n\t"      \
-    "adoxq %%r10, %%r15\n\t"      \
-    "movq $0, %%r11\n\t"          \
-    "adcxq %%rax, %%r11\n\t"      \
-    "adoxq %%rax, %%r11\n\t"      \
-    "movq %%r12, %%rax\n\t"       \
-    "movq %%r13, %%rbx\n\t"       \
-    "movq %%r14, %%rdx\n\t"       \
-    "movq %%r15, " S1             \
-    "\n\t"                        \
-    "subq %[p0], %%r12\n\t"       \
-    "sbbq %[p1], %%r13\n\t"       \
-    "sbbq %[p2], %%r14\n\t"       \
-    "sbbq %[p3], %%r15\n\t"       \
-    "sbbq $0, %%r11\n\t"          \
-    "cmovcq %%rax, %%r12\n\t"     \
-    "cmovcq %%rbx, %%r13\n\t"     \
-    "cmovcq %%rdx, %%r14\n\t"     \
-    "cmovcq " S1                  \
-    ", %%r15\n\t"                 \
-    "movq %%r12, 0(%[r])\n\t"     \
-    "movq %%r13, 8(%[r])\n\t"     \
-    "movq %%r14, 16(%[r])\n\t"    \
+#define SM2_ADX_REDUCTION(S1, S2)      \
+    "movq %%r8, %%rdx\n\t"             \
+    "mulxq %[two32], %%rax, %%rbx\n\t" \
+    "subq %%rax, %%rdx\n\t"            \
+    "movq $0, " S1                     \
+    "\n\t"                             \
+    "sbbq %%rbx, " S1                  \
+    "\n\t"                             \
+    "movq $0, " S2                     \
+    "\n\t"                             \
+    "sbbq %%rax, " S2                  \
+    "\n\t"                             \
+    "sbbq %%rbx, %%r8\n\t"             \
+    "xorl %%eax, %%eax\n\t"            \
+    "adcxq %%rdx, %%r9\n\t"            \
+    "adcxq " S1                        \
+    ", %%r10\n\t"                      \
+    "adcxq " S2                        \
+    ", %%r11\n\t"                      \
+    "adcxq %%r8, %%r12\n\t"            \
+    "movq $0, %%r8\n\t"                \
+    "adcxq %%rax, %%r8\n\t"            \
+    "adoxq %%rax, %%r8\n\t"            \
+    "movq %%r9, %%rdx\n\t"             \
+    "mulxq %[two32], %%rax, %%rbx\n\t" \
+    "subq %%rax, %%rdx\n\t"            \
+    "movq $0, " S1                     \
+    "\n\t"                             \
+    "sbbq %%rbx, " S1                  \
+    "\n\t"                             \
+    "movq $0, " S2                     \
+    "\n\t"                             \
+    "sbbq %%rax, " S2                  \
+    "\n\t"                             \
+    "sbbq %%rbx, %%r9\n\t"             \
+    "xorl %%eax, %%eax\n\t"            \
+    "adcxq %%rdx, %%r10\n\t"           \
+    "adcxq " S1                        \
+    ", %%r11\n\t"                      \
+    "adcxq " S2                        \
+    ", %%r12\n\t"                      \
+    "adcxq %%r9, %%r13\n\t"            \
+    "adoxq %%r8, %%r13\n\t"            \
+    "movq $0, %%r9\n\t"                \
+    "adcxq %%rax, %%r9\n\t"            \
+    "adoxq %%rax, %%r9\n\t"            \
+    "movq %%r10, %%rdx\n\t"            \
+    "mulxq %[two32], %%rax, %%rbx\n\t" \
+    "subq %%rax, %%rdx\n\t"            \
+    "movq $0, " S1                     \
+    "\n\t"                             \
+    "sbbq %%rbx, " S1                  \
+    "\n\t"                             \
+    "movq $0, " S2                     \
+    "\n\t"                             \
+    "sbbq %%rax, " S2                  \
+    "\n\t"                             \
+    "sbbq %%rbx, %%r10\n\t"            \
+    "xorl %%eax, %%eax\n\t"            \
+    "adcxq %%rdx, %%r11\n\t"           \
+    "adcxq " S1                        \
+    ", %%r12\n\t"                      \
+    "adcxq " S2                        \
+    ", %%r13\n\t"                      \
+    "adcxq %%r10, %%r14\n\t"           \
+    "adoxq %%r9, %%r14\n\t"            \
+    "movq $0, %%r10\n\t"               \
+    "adcxq %%rax, %%r10\n\t"           \
+    "adoxq %%rax, %%r10\n\t"           \
+    "movq %%r11, %%rdx\n\t"            \
+    "mulxq %[two32], %%rax, %%rbx\n\t" \
+    "subq %%rax, %%rdx\n\t"            \
+    "movq $0, " S1                     \
+    "\n\t"                             \
+    "sbbq %%rbx, " S1                  \
+    "\n\t"                             \
+    "movq $0, " S2                     \
+    "\n\t"                             \
+    "sbbq %%rax, " S2                  \
+    "\n\t"                             \
+    "sbbq %%rbx, %%r11\n\t"            \
+    "xorl %%eax, %%eax\n\t"            \
+    "adcxq %%rdx, %%r12\n\t"           \
+    "adcxq " S1                        \
+    ", %%r13\n\t"                      \
+    "adcxq " S2                        \
+    ", %%r14\n\t"                      \
+    "adcxq %%r11, %%r15\n\t"           \
+    "adoxq %%r10, %%r15\n\t"           \
+    "movq $0, %%r11\n\t"               \
+    "adcxq %%rax, %%r11\n\t"           \
+    "adoxq %%rax, %%r11\n\t"           \
+    "movq %%r12, %%rax\n\t"            \
+    "movq %%r13, %%rbx\n\t"            \
+    "movq %%r14, %%rdx\n\t"            \
+    "movq %%r15, " S1                  \
+    "\n\t"                             \
+    "subq %[p0], %%r12\n\t"            \
+    "sbbq %[p1], %%r13\n\t"            \
+    "sbbq %[p2], %%r14\n\t"            \
+    "sbbq %[p3], %%r15\n\t"            \
+    "sbbq $0, %%r11\n\t"               \
+    "cmovcq %%rax, %%r12\n\t"          \
+    "cmovcq %%rbx, %%r13\n\t"          \
+    "cmovcq %%rdx, %%r14\n\t"          \
+    "cmovcq " S1                       \
+    ", %%r15\n\t"                      \
+    "movq %%r12, 0(%[r])\n\t"          \
+    "movq %%r13, 8(%[r])\n\t"          \
+    "movq %%r14, 16(%[r])\n\t"         \
     "movq %%r15, 24(%[r])\n\t"
 
 // r = a·b·2^-256 mod p: the product row by row, each row's low and high
@@ -212,8 +203,8 @@ static inline void fe_mul(uint64_t r[4], const uint64_t a[4], const uint64_t b[4
         "adcxq %[zero], %%r15\n\t"
         "adoxq %[zero], %%r15\n\t" SM2_ADX_REDUCTION("%[a]", "%[b]")
         : [a] "+&r"(a_reg), [b] "+&r"(b_reg)
-        : [r] "r"(r), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]), [p2] "m"(kFieldP[2]),
-          [p3] "m"(kFieldP[3])
+        : [r] "r"(r), [zero] "m"(kZero), [two32] "m"(kTwo32), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]),
+          [p2] "m"(kFieldP[2]), [p3] "m"(kFieldP[3])
         : "rax", "rbx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
 }
 
@@ -267,8 +258,8 @@ static inline void fe_sqr(uint64_t r[4], const uint64_t a[4]) {
         "adcq %%rax, %%r14\n\t"
         "adcq %%rbx, %%r15\n\t" SM2_ADX_REDUCTION("%[a]", "%[s]")
         : [a] "+&r"(a_reg), [s] "=&r"(scratch)
-        : [r] "r"(r), [zero] "m"(kZero), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]), [p2] "m"(kFieldP[2]),
-          [p3] "m"(kFieldP[3])
+        : [r] "r"(r), [zero] "m"(kZero), [two32] "m"(kTwo32), [p0] "m"(kFieldP[0]), [p1] "m"(kFieldP[1]),
+          [p2] "m"(kFieldP[2]), [p3] "m"(kFieldP[3])
         : "rax", "rbx", "rdx", "r8", "r9", "r10", "r11", "r12", "r13", "r14", "r15", "cc", "memory");
 }
 
