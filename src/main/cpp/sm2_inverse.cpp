@@ -1,5 +1,5 @@
 // Inversion modulo SM2's p and n in constant time, by Bernstein and Yang's
-// division steps: about a quarter of the time of raising to the power m - 2,
+// division steps, in under half the time of raising to the power m - 2,
 // which made the one field inversion of each multiplication's affine result
 // a tenth of a decryption and a third of a signature.
 //
