@@ -17,7 +17,7 @@
 function(zenthal_sources prefix src)
   set(${prefix}_UTIL "${src}/util/wipe.cpp" "${src}/util/cpu.cpp" PARENT_SCOPE)
   set(${prefix}_SM3 "${src}/sm3.cpp" "${src}/forms/sm3_x86_avx512.cpp" "${src}/forms/sm3_arm_ce.cpp"
-      "${src}/sm3_kdf.cpp" PARENT_SCOPE)
+      "${src}/forms/sm3_x86_lanes.cpp" "${src}/forms/sm3_x86_lanes_avx512.cpp" "${src}/sm3_kdf.cpp" PARENT_SCOPE)
   set(${prefix}_SM4
       "${src}/sm4.cpp" "${src}/sm4_cbc.cpp" "${src}/sm4_block_modes.cpp" "${src}/sm4_gcm.cpp"
       "${src}/ghash.cpp" "${src}/forms/ghash_x86_clmul.cpp" "${src}/forms/ghash_x86_vclmul.cpp"
@@ -47,6 +47,9 @@ function(zenthal_sources prefix src)
     set_source_files_properties("${src}/forms/ghash_x86_vclmul.cpp"
       PROPERTIES COMPILE_OPTIONS "-mvpclmulqdq;-mavx2;-mpclmul;-mssse3")
     set_source_files_properties("${src}/forms/sm2_x86_adx.cpp" PROPERTIES COMPILE_OPTIONS "-mbmi2;-madx;-mavx2")
+    set_source_files_properties("${src}/forms/sm3_x86_lanes.cpp" PROPERTIES COMPILE_OPTIONS "-mavx2")
+    set_source_files_properties("${src}/forms/sm3_x86_lanes_avx512.cpp"
+      PROPERTIES COMPILE_OPTIONS "-mavx2;-mavx512f;-mavx512vl")
     set_source_files_properties("${src}/forms/sm3_x86_avx512.cpp"
       PROPERTIES COMPILE_OPTIONS "-mbmi;-mbmi2;-mavx2;-mavx512f;-mavx512vl")
   elseif(_cpu MATCHES "^(aarch64|arm64)$" AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")

@@ -22,6 +22,12 @@
 #define ZENTHAL_SM3_ARM_CE 0
 #endif
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define ZENTHAL_SM3_X86_LANES 1
+#else
+#define ZENTHAL_SM3_X86_LANES 0
+#endif
+
 namespace zenthal {
 
 // SM3_Update for any size_t length, in steps SM3_Update takes.
@@ -42,6 +48,21 @@ void sm3_compress_avx512(uint32_t state[8], const uint8_t *blocks, std::size_t n
 // where cpu_features() offers them.
 void sm3_compress_arm_ce(uint32_t state[8], const uint8_t *blocks, std::size_t n);
 #endif
+
+// Eight compressions side by side, for the KDF: state[i][l] is word i of
+// lane l's chaining value, words[b][j][l] word j (native order) of lane l's
+// block b, and each lane compresses its own n blocks.
+typedef void (*Sm3LanesFn)(uint32_t state[8][8], const uint32_t (*words)[16][8], std::size_t n);
+
+#if ZENTHAL_SM3_X86_LANES
+// Call only where cpu_features() offers AVX2, and AVX-512VL for the second.
+void sm3_compress_lanes_avx2(uint32_t state[8][8], const uint32_t (*words)[16][8], std::size_t n);
+void sm3_compress_lanes_avx512(uint32_t state[8][8], const uint32_t (*words)[16][8], std::size_t n);
+#endif
+
+// SM3_KDF with the given eight-lane compression, or one block at a time for
+// none; SM3_KDF passes the one this processor offers.
+void sm3_kdf_with(Sm3LanesFn lanes, uint8_t *out, uint32_t klen, const uint8_t *z, uint32_t zlen);
 
 }  // namespace zenthal
 

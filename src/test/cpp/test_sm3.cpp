@@ -210,22 +210,40 @@ TEST(Sm3, TransformLeavesItsBlockUnchanged) {
     EXPECT_EQ(block, before);
 }
 
+// In every way the processor runs the KDF: one block at a time and in each
+// eight-lane form, whose groups of eight meet the single blocks at every
+// length up to 200 and at random long ones.
 TEST(Sm3Kdf, MatchesKdfOverOpenSslSm3) {
-    std::mt19937_64 rng(4);
-    for (std::size_t klen = 0; klen <= 200; ++klen) {
-        Bytes z = random_bytes(rng, rng() % 100);
-        Bytes out(klen + 8, 0x5C);
-        SM3_KDF(out.data(), static_cast<uint32_t>(klen), z.data(), static_cast<uint32_t>(z.size()));
-        ASSERT_EQ(Bytes(out.begin(), out.begin() + klen), openssl_kdf(z, klen)) << klen;
-        for (std::size_t i = klen; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5C) << klen;
+    std::vector<std::pair<const char *, zenthal::Sm3LanesFn>> forms = {{"one block at a time", nullptr}};
+#if ZENTHAL_SM3_X86_LANES
+    if (test_forms::host().avx2) forms.push_back({"avx2 lanes", zenthal::sm3_compress_lanes_avx2});
+    if (test_forms::host().avx512f && test_forms::host().avx512vl)
+        forms.push_back({"avx512 lanes", zenthal::sm3_compress_lanes_avx512});
+#endif
+    for (const auto &form : forms) {
+        SCOPED_TRACE(form.first);
+        std::mt19937_64 rng(4);
+        for (std::size_t klen = 0; klen <= 200; ++klen) {
+            Bytes z = random_bytes(rng, rng() % 140);
+            Bytes out(klen + 8, 0x5C);
+            zenthal::sm3_kdf_with(form.second, out.data(), static_cast<uint32_t>(klen), z.data(),
+                                  static_cast<uint32_t>(z.size()));
+            ASSERT_EQ(Bytes(out.begin(), out.begin() + klen), openssl_kdf(z, klen)) << klen;
+            for (std::size_t i = klen; i < out.size(); ++i) ASSERT_EQ(out[i], 0x5C) << klen;
+        }
+        for (int i = 0; i < 50; ++i) {
+            Bytes z = random_bytes(rng, rng() % 300);
+            const std::size_t klen = rng() % 5000;
+            Bytes out(klen);
+            zenthal::sm3_kdf_with(form.second, out.data(), static_cast<uint32_t>(klen), z.data(),
+                                  static_cast<uint32_t>(z.size()));
+            ASSERT_EQ(out, openssl_kdf(z, klen));
+        }
     }
-    for (int i = 0; i < 50; ++i) {
-        Bytes z = random_bytes(rng, rng() % 300);
-        const std::size_t klen = rng() % 5000;
-        Bytes out(klen);
-        SM3_KDF(out.data(), static_cast<uint32_t>(klen), z.data(), static_cast<uint32_t>(z.size()));
-        ASSERT_EQ(out, openssl_kdf(z, klen));
-    }
+    // SM3_KDF itself, in whichever way it chose.
+    Bytes z(64, 7), out(1000);
+    SM3_KDF(out.data(), 1000, z.data(), 64);
+    EXPECT_EQ(out, openssl_kdf(z, 1000));
 }
 
 TEST(Sm3Kdf, EdgeLengths) {
