@@ -86,22 +86,24 @@ uint64_t divsteps(uint64_t delta, uint64_t f, uint64_t g, Transition *t) {
     return delta;
 }
 
-// (f, g) = (u·f + v·g, q·f + r·g) / 2^62, exactly.
-void update_fg(Signed62 *f, Signed62 *g, const Transition &t) {
-    i128 cf = static_cast<i128>(t.u) * f->v[0] + static_cast<i128>(t.v) * g->v[0];
-    i128 cg = static_cast<i128>(t.q) * f->v[0] + static_cast<i128>(t.r) * g->v[0];
-    cf >>= 62;
-    cg >>= 62;
-    for (int i = 1; i < 5; ++i) {
-        cf += static_cast<i128>(t.u) * f->v[i] + static_cast<i128>(t.v) * g->v[i];
-        cg += static_cast<i128>(t.q) * f->v[i] + static_cast<i128>(t.r) * g->v[i];
-        f->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cf) & kMask62);
-        g->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cg) & kMask62);
-        cf >>= 62;
-        cg >>= 62;
+// (a, b) = (u·a + v·b + ma·m, q·a + r·b + mb·m) / 2^62, a division the
+// caller has made exact.
+void apply(Signed62 *a, Signed62 *b, const Transition &t, int64_t ma, int64_t mb, const Signed62 &m) {
+    i128 ca = 0, cb = 0;
+    for (int i = 0; i < 5; ++i) {
+        ca += static_cast<i128>(t.u) * a->v[i] + static_cast<i128>(t.v) * b->v[i] +
+              static_cast<i128>(ma) * m.v[i];
+        cb += static_cast<i128>(t.q) * a->v[i] + static_cast<i128>(t.r) * b->v[i] +
+              static_cast<i128>(mb) * m.v[i];
+        if (i > 0) {
+            a->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(ca) & kMask62);
+            b->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cb) & kMask62);
+        }
+        ca >>= 62;
+        cb >>= 62;
     }
-    f->v[4] = static_cast<int64_t>(cf);
-    g->v[4] = static_cast<int64_t>(cg);
+    a->v[4] = static_cast<int64_t>(ca);
+    b->v[4] = static_cast<int64_t>(cb);
 }
 
 // Carries the lower limbs into [0, 2^62), leaving the sign in the top one.
@@ -137,24 +139,7 @@ void update_de(Signed62 *d, Signed62 *e, const Transition &t, const Sm2Modulus &
     const uint64_t q = static_cast<uint64_t>(t.q), r = static_cast<uint64_t>(t.r);
     const int64_t md = static_cast<int64_t>((0 - (u * d0 + v * e0) * mod.inverse62) & kMask62);
     const int64_t me = static_cast<int64_t>((0 - (q * d0 + r * e0) * mod.inverse62) & kMask62);
-    i128 cd =
-        static_cast<i128>(t.u) * d->v[0] + static_cast<i128>(t.v) * e->v[0] + static_cast<i128>(md) * m.v[0];
-    i128 ce =
-        static_cast<i128>(t.q) * d->v[0] + static_cast<i128>(t.r) * e->v[0] + static_cast<i128>(me) * m.v[0];
-    cd >>= 62;
-    ce >>= 62;
-    for (int i = 1; i < 5; ++i) {
-        cd += static_cast<i128>(t.u) * d->v[i] + static_cast<i128>(t.v) * e->v[i] +
-              static_cast<i128>(md) * m.v[i];
-        ce += static_cast<i128>(t.q) * d->v[i] + static_cast<i128>(t.r) * e->v[i] +
-              static_cast<i128>(me) * m.v[i];
-        d->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(cd) & kMask62);
-        e->v[i - 1] = static_cast<int64_t>(static_cast<uint64_t>(ce) & kMask62);
-        cd >>= 62;
-        ce >>= 62;
-    }
-    d->v[4] = static_cast<int64_t>(cd);
-    e->v[4] = static_cast<int64_t>(ce);
+    apply(d, e, t, md, me, m);
     normalize(d, m, neg_m);
     normalize(e, m, neg_m);
 }
@@ -180,7 +165,7 @@ void sm2_mod_inverse(uint64_t r[4], const uint64_t a[4], const Sm2Modulus &mod) 
     for (int b = 0; b < kBatches; ++b) {
         delta = divsteps(delta, static_cast<uint64_t>(f.v[0]) | (static_cast<uint64_t>(f.v[1]) << 62),
                          static_cast<uint64_t>(g.v[0]) | (static_cast<uint64_t>(g.v[1]) << 62), &t);
-        update_fg(&f, &g, t);
+        apply(&f, &g, t, 0, 0, m);
         update_de(&d, &e, t, mod, m, neg_m);
     }
     // f is now ±1 (or m itself for a = 0, when d is 0): a^-1 = ±d, and

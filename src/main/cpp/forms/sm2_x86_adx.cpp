@@ -28,120 +28,54 @@ constexpr uint64_t kTwo32 = 1ULL << 32;
 // for the same two execution ports. The cleared limb's register takes the
 // round's carries into the limb above the next round's reach, where the next
 // round adds them (ADOX beside its ADCX chain), so no carry ripples to the
-// top. The last round's carries sit above the top; the
-// sum, below 2p, needs one subtraction of p, undone by CMOV when it borrows.
+// top. The last round's carries sit above the top; the sum, below 2p, needs
+// one subtraction of p, undone by CMOV when it borrows.
 // r may alias the inputs: it is written last.
-#define SM2_ADX_REDUCTION(S1, S2)      \
-    "movq %%r8, %%rdx\n\t"             \
-    "mulxq %[two32], %%rax, %%rbx\n\t" \
-    "subq %%rax, %%rdx\n\t"            \
-    "movq $0, " S1                     \
-    "\n\t"                             \
-    "sbbq %%rbx, " S1                  \
-    "\n\t"                             \
-    "movq $0, " S2                     \
-    "\n\t"                             \
-    "sbbq %%rax, " S2                  \
-    "\n\t"                             \
-    "sbbq %%rbx, %%r8\n\t"             \
-    "xorl %%eax, %%eax\n\t"            \
-    "adcxq %%rdx, %%r9\n\t"            \
-    "adcxq " S1                        \
-    ", %%r10\n\t"                      \
-    "adcxq " S2                        \
-    ", %%r11\n\t"                      \
-    "adcxq %%r8, %%r12\n\t"            \
-    "movq $0, %%r8\n\t"                \
-    "adcxq %%rax, %%r8\n\t"            \
-    "adoxq %%rax, %%r8\n\t"            \
-    "movq %%r9, %%rdx\n\t"             \
-    "mulxq %[two32], %%rax, %%rbx\n\t" \
-    "subq %%rax, %%rdx\n\t"            \
-    "movq $0, " S1                     \
-    "\n\t"                             \
-    "sbbq %%rbx, " S1                  \
-    "\n\t"                             \
-    "movq $0, " S2                     \
-    "\n\t"                             \
-    "sbbq %%rax, " S2                  \
-    "\n\t"                             \
-    "sbbq %%rbx, %%r9\n\t"             \
-    "xorl %%eax, %%eax\n\t"            \
-    "adcxq %%rdx, %%r10\n\t"           \
-    "adcxq " S1                        \
-    ", %%r11\n\t"                      \
-    "adcxq " S2                        \
-    ", %%r12\n\t"                      \
-    "adcxq %%r9, %%r13\n\t"            \
-    "adoxq %%r8, %%r13\n\t"            \
-    "movq $0, %%r9\n\t"                \
-    "adcxq %%rax, %%r9\n\t"            \
-    "adoxq %%rax, %%r9\n\t"            \
-    "movq %%r10, %%rdx\n\t"            \
-    "mulxq %[two32], %%rax, %%rbx\n\t" \
-    "subq %%rax, %%rdx\n\t"            \
-    "movq $0, " S1                     \
-    "\n\t"                             \
-    "sbbq %%rbx, " S1                  \
-    "\n\t"                             \
-    "movq $0, " S2                     \
-    "\n\t"                             \
-    "sbbq %%rax, " S2                  \
-    "\n\t"                             \
-    "sbbq %%rbx, %%r10\n\t"            \
-    "xorl %%eax, %%eax\n\t"            \
-    "adcxq %%rdx, %%r11\n\t"           \
-    "adcxq " S1                        \
-    ", %%r12\n\t"                      \
-    "adcxq " S2                        \
-    ", %%r13\n\t"                      \
-    "adcxq %%r10, %%r14\n\t"           \
-    "adoxq %%r9, %%r14\n\t"            \
-    "movq $0, %%r10\n\t"               \
-    "adcxq %%rax, %%r10\n\t"           \
-    "adoxq %%rax, %%r10\n\t"           \
-    "movq %%r11, %%rdx\n\t"            \
-    "mulxq %[two32], %%rax, %%rbx\n\t" \
-    "subq %%rax, %%rdx\n\t"            \
-    "movq $0, " S1                     \
-    "\n\t"                             \
-    "sbbq %%rbx, " S1                  \
-    "\n\t"                             \
-    "movq $0, " S2                     \
-    "\n\t"                             \
-    "sbbq %%rax, " S2                  \
-    "\n\t"                             \
-    "sbbq %%rbx, %%r11\n\t"            \
-    "xorl %%eax, %%eax\n\t"            \
-    "adcxq %%rdx, %%r12\n\t"           \
-    "adcxq " S1                        \
-    ", %%r13\n\t"                      \
-    "adcxq " S2                        \
-    ", %%r14\n\t"                      \
-    "adcxq %%r11, %%r15\n\t"           \
-    "adoxq %%r10, %%r15\n\t"           \
-    "movq $0, %%r11\n\t"               \
-    "adcxq %%rax, %%r11\n\t"           \
-    "adoxq %%rax, %%r11\n\t"           \
-    "movq %%r12, %%rax\n\t"            \
-    "movq %%r13, %%rbx\n\t"            \
-    "movq %%r14, %%rdx\n\t"            \
-    "movq %%r15, " S1                  \
-    "\n\t"                             \
-    "subq %[p0], %%r12\n\t"            \
-    "sbbq %[p1], %%r13\n\t"            \
-    "sbbq %[p2], %%r14\n\t"            \
-    "sbbq %[p3], %%r15\n\t"            \
-    "sbbq $0, %%r11\n\t"               \
-    "cmovcq %%rax, %%r12\n\t"          \
-    "cmovcq %%rbx, %%r13\n\t"          \
-    "cmovcq %%rdx, %%r14\n\t"          \
-    "cmovcq " S1                       \
-    ", %%r15\n\t"                      \
-    "movq %%r12, 0(%[r])\n\t"          \
-    "movq %%r13, 8(%[r])\n\t"          \
-    "movq %%r14, 16(%[r])\n\t"         \
+// clang-format off
+// One round: m in register T, added as D into L1..L4 beside CARRY_IN (the
+// ADOX of the round before's carries), then T takes this round's carries.
+#define SM2_ADX_ROUND(T, L1, L2, L3, L4, S1, S2, CARRY_IN) \
+    "movq %%" T ", %%rdx\n\t"                             \
+    "mulxq %[two32], %%rax, %%rbx\n\t"                    \
+    "subq %%rax, %%rdx\n\t"                               \
+    "movq $0, " S1 "\n\t"                                 \
+    "sbbq %%rbx, " S1 "\n\t"                              \
+    "movq $0, " S2 "\n\t"                                 \
+    "sbbq %%rax, " S2 "\n\t"                              \
+    "sbbq %%rbx, %%" T "\n\t"                             \
+    "xorl %%eax, %%eax\n\t"                               \
+    "adcxq %%rdx, %%" L1 "\n\t"                           \
+    "adcxq " S1 ", %%" L2 "\n\t"                          \
+    "adcxq " S2 ", %%" L3 "\n\t"                          \
+    "adcxq %%" T ", %%" L4 "\n\t"                         \
+    CARRY_IN                                              \
+    "movq $0, %%" T "\n\t"                                \
+    "adcxq %%rax, %%" T "\n\t"                            \
+    "adoxq %%rax, %%" T "\n\t"
+
+#define SM2_ADX_REDUCTION(S1, S2)                                                      \
+    SM2_ADX_ROUND("r8", "r9", "r10", "r11", "r12", S1, S2, "")                         \
+    SM2_ADX_ROUND("r9", "r10", "r11", "r12", "r13", S1, S2, "adoxq %%r8, %%r13\n\t")   \
+    SM2_ADX_ROUND("r10", "r11", "r12", "r13", "r14", S1, S2, "adoxq %%r9, %%r14\n\t")  \
+    SM2_ADX_ROUND("r11", "r12", "r13", "r14", "r15", S1, S2, "adoxq %%r10, %%r15\n\t") \
+    "movq %%r12, %%rax\n\t"                                                            \
+    "movq %%r13, %%rbx\n\t"                                                            \
+    "movq %%r14, %%rdx\n\t"                                                            \
+    "movq %%r15, " S1 "\n\t"                                                           \
+    "subq %[p0], %%r12\n\t"                                                            \
+    "sbbq %[p1], %%r13\n\t"                                                            \
+    "sbbq %[p2], %%r14\n\t"                                                            \
+    "sbbq %[p3], %%r15\n\t"                                                            \
+    "sbbq $0, %%r11\n\t"                                                               \
+    "cmovcq %%rax, %%r12\n\t"                                                          \
+    "cmovcq %%rbx, %%r13\n\t"                                                          \
+    "cmovcq %%rdx, %%r14\n\t"                                                          \
+    "cmovcq " S1 ", %%r15\n\t"                                                         \
+    "movq %%r12, 0(%[r])\n\t"                                                          \
+    "movq %%r13, 8(%[r])\n\t"                                                          \
+    "movq %%r14, 16(%[r])\n\t"                                                         \
     "movq %%r15, 24(%[r])\n\t"
+// clang-format on
 
 // r = a·b·2^-256 mod p: the product row by row, each row's low and high
 // halves on their own carry chains (ADCX, ADOX), then the reduction.
