@@ -75,7 +75,8 @@ void sm3_kdf_with(Sm3LanesFn lanes, uint8_t *out, uint32_t klen, const uint8_t *
     // The offset is 64-bit so that lengths within 32 bytes of 2^32 end
     // instead of wrapping back to the start of `out`.
     uint64_t o = 0;
-    // Eight lanes cost about what three single blocks do.
+    // Eight lanes cost about what two or three single blocks do, so a group
+    // pays from three blocks up, even when it is cut short.
     if (lanes != nullptr) {
         for (; o < klen && klen - o > 64; o += 256, ct += 8) {
             const uint64_t left = klen - o;
