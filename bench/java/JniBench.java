@@ -598,10 +598,10 @@ public final class JniBench {
         // static and ephemeral keys fixed for the run.
         KeyPairGenerator gen = KeyPairGenerator.getInstance("SM2", zenthal);
         KeyPair b = gen.generateKeyPair(), ra = gen.generateKeyPair(), rb = gen.generateKeyPair();
-        byte[] id = com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec.DEFAULT_ID.getBytes(StandardCharsets.US_ASCII);
-        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec spec =
-                new com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec(
-                        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec.Role.INITIATOR, id,
+        byte[] id = com.tarvik.lumora.Quorvex.zenthal.Sm2SignerId.DEFAULT_ID.getBytes(StandardCharsets.US_ASCII);
+        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameters spec =
+                new com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameters(
+                        com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameters.Role.INITIATOR, id,
                         ourPair.getPrivate(), ourPair.getPublic(), id, b.getPublic(), 16);
         javax.crypto.KeyAgreement ka = javax.crypto.KeyAgreement.getInstance("SM2", zenthal);
         org.bouncycastle.asn1.x9.X9ECParameters curve = org.bouncycastle.asn1.gm.GMNamedCurves.getByName("sm2p256v1");

@@ -17,7 +17,7 @@ import javax.crypto.spec.SecretKeySpec;
 /**
  * {@code KeyAgreement} "SM2" of {@link ZenthalProvider}: one side of the SM2
  * key exchange. {@code init} takes the party's ephemeral private key (from
- * {@code KeyPairGenerator} "SM2") and an {@link Sm2KeyExchangeParameterSpec};
+ * {@code KeyPairGenerator} "SM2") and an {@link Sm2KeyExchangeParameters};
  * {@code doPhase} the peer's ephemeral public key, once and last. The whole
  * exchange is one native call made there, so a peer key off the curve, or
  * keys that put the shared point at infinity, are an
@@ -27,7 +27,7 @@ import javax.crypto.spec.SecretKeySpec;
  * by the key for the default ID.
  */
 final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
-    private Sm2KeyExchangeParameterSpec spec;
+    private Sm2KeyExchangeParameters spec;
     private Sm2PrivateKey staticKey;
     private Sm2PublicKey staticPublic;
     private Sm2PublicKey peerStatic;
@@ -40,18 +40,18 @@ final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
 
     @Override
     protected void engineInit(Key key, SecureRandom random) throws InvalidKeyException {
-        throw new InvalidKeyException("SM2 key exchange needs an Sm2KeyExchangeParameterSpec");
+        throw new InvalidKeyException("SM2 key exchange needs an Sm2KeyExchangeParameters");
     }
 
     @Override
     protected void engineInit(Key key, AlgorithmParameterSpec params, SecureRandom random)
             throws InvalidKeyException, InvalidAlgorithmParameterException {
-        if (!(params instanceof Sm2KeyExchangeParameterSpec)) {
-            throw new InvalidAlgorithmParameterException("SM2 key exchange takes an Sm2KeyExchangeParameterSpec, not "
+        if (!(params instanceof Sm2KeyExchangeParameters)) {
+            throw new InvalidAlgorithmParameterException("SM2 key exchange takes an Sm2KeyExchangeParameters, not "
                     + (params == null ? "null" : params.getClass().getName()));
         }
         if (!(key instanceof PrivateKey)) throw new InvalidKeyException("init takes the ephemeral private key");
-        Sm2KeyExchangeParameterSpec s = (Sm2KeyExchangeParameterSpec) params;
+        Sm2KeyExchangeParameters s = (Sm2KeyExchangeParameters) params;
         Sm2PrivateKey eph = Sm2PrivateKey.from((PrivateKey) key);
         Sm2PrivateKey own;
         Sm2PublicKey ownPublic, peer;
@@ -77,7 +77,7 @@ final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
         if (secret != null) throw new IllegalStateException("the phase was done; generate the secret");
         if (!(key instanceof PublicKey)) throw new InvalidKeyException("doPhase takes the peer's ephemeral public key");
         Sm2PublicKey peerEphemeral = Sm2PublicKey.from((PublicKey) key);
-        boolean responder = spec.getRole() == Sm2KeyExchangeParameterSpec.Role.RESPONDER;
+        boolean responder = spec.getRole() == Sm2KeyExchangeParameters.Role.RESPONDER;
         byte[] z = staticPublic.z(spec.id());
         byte[] peerZ = peerStatic.z(spec.peerId());
         byte[] d = null, r = null;
@@ -147,7 +147,7 @@ final class Sm2KeyAgreementSpi extends KeyAgreementSpi {
     /** The agreed key, handed over once; the confirmation values go to the parameters. */
     private byte[] take() {
         if (secret == null) throw new IllegalStateException("doPhase first");
-        boolean responder = spec.getRole() == Sm2KeyExchangeParameterSpec.Role.RESPONDER;
+        boolean responder = spec.getRole() == Sm2KeyExchangeParameters.Role.RESPONDER;
         spec.confirmed(responder ? confirmB : confirmA, responder ? confirmA : confirmB);
         byte[] out = secret;
         secret = null;

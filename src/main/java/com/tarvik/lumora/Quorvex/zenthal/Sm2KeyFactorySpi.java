@@ -18,7 +18,7 @@ import java.util.Arrays;
 /**
  * {@code KeyFactory} "SM2" of {@link ZenthalProvider}. Public keys from and
  * to {@link X509EncodedKeySpec} (SubjectPublicKeyInfo, id-ecPublicKey with
- * the SM2 curve), {@link ECPublicKeySpec} and {@link Sm2PublicKeySpec} (the
+ * the SM2 curve), {@link ECPublicKeySpec} and {@link Sm2PublicKeyPoint} (the
  * raw point); private keys from and to {@link PKCS8EncodedKeySpec} (an RFC
  * 5915 ECPrivateKey inside) and {@link ECPrivateKeySpec}. Every point is
  * checked on the curve and every scalar in [1, n - 2]; a PKCS#8 key that
@@ -34,8 +34,8 @@ final class Sm2KeyFactorySpi extends KeyFactorySpi {
             if (spec instanceof X509EncodedKeySpec) {
                 return Sm2PublicKey.of(Sm2Der.readPublicKeyInfo(((X509EncodedKeySpec) spec).getEncoded()));
             }
-            if (spec instanceof Sm2PublicKeySpec) {
-                return Sm2PublicKey.of(((Sm2PublicKeySpec) spec).getEncoded());
+            if (spec instanceof Sm2PublicKeyPoint) {
+                return Sm2PublicKey.of(((Sm2PublicKeyPoint) spec).getEncoded());
             }
             if (spec instanceof ECPublicKeySpec) {
                 ECPublicKeySpec ec = (ECPublicKeySpec) spec;
@@ -48,7 +48,7 @@ final class Sm2KeyFactorySpi extends KeyFactorySpi {
             throw new InvalidKeySpecException(e.getMessage(), e);
         }
         throw new InvalidKeySpecException("SM2 public keys come from X509EncodedKeySpec, ECPublicKeySpec or "
-                + "Sm2PublicKeySpec, not " + name(spec));
+                + "Sm2PublicKeyPoint, not " + name(spec));
     }
 
     @Override
@@ -125,7 +125,7 @@ final class Sm2KeyFactorySpi extends KeyFactorySpi {
             if (type.isAssignableFrom(ECPublicKeySpec.class)) {
                 return type.cast(new ECPublicKeySpec(k.getW(), Sm2Curve.PARAMS));
             }
-            if (type.isAssignableFrom(Sm2PublicKeySpec.class)) return type.cast(new Sm2PublicKeySpec(k.point()));
+            if (type.isAssignableFrom(Sm2PublicKeyPoint.class)) return type.cast(new Sm2PublicKeyPoint(k.point()));
         return null;
     }
 

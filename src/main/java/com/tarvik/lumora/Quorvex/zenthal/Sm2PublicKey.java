@@ -65,7 +65,7 @@ final class Sm2PublicKey implements ECPublicKey {
 
     /** Z of the signer {@code id} with this key; for the default ID computed once. */
     byte[] z(byte[] id) {
-        boolean isDefault = Arrays.equals(id, Sm2ParameterSpec.DEFAULT_ID_BYTES);
+        boolean isDefault = Arrays.equals(id, Sm2SignerId.DEFAULT_ID_BYTES);
         byte[] z = isDefault ? defaultZ : null;
         if (z == null) {
             z = new byte[Sm2Native.DIGEST_LENGTH];

@@ -41,7 +41,7 @@ final class Sm2SignatureSpi extends SignatureSpi {
     private final Sm3Stream stream = Sm3Stream.digest();
     private final byte[] entropy = new byte[ENTROPY];
 
-    private byte[] id = Sm2ParameterSpec.DEFAULT_ID_BYTES;
+    private byte[] id = Sm2SignerId.DEFAULT_ID_BYTES;
     /** The signer's public key from the parameter object, else null. */
     private Sm2PublicKey specKey;
     private Sm2PrivateKey signer;
@@ -113,16 +113,16 @@ final class Sm2SignatureSpi extends SignatureSpi {
     }
 
     /**
-     * Takes an {@link Sm2ParameterSpec}: the ID, and the signer's public key
+     * Takes an {@link Sm2SignerId}: the ID, and the signer's public key
      * if it carries one. A message in progress is discarded.
      */
     @Override
     protected void engineSetParameter(AlgorithmParameterSpec params) throws InvalidAlgorithmParameterException {
-        if (!(params instanceof Sm2ParameterSpec)) {
-            throw new InvalidAlgorithmParameterException("SM2 signatures take an Sm2ParameterSpec, not "
+        if (!(params instanceof Sm2SignerId)) {
+            throw new InvalidAlgorithmParameterException("SM2 signatures take an Sm2SignerId, not "
                     + (params == null ? "null" : params.getClass().getName()));
         }
-        Sm2ParameterSpec spec = (Sm2ParameterSpec) params;
+        Sm2SignerId spec = (Sm2SignerId) params;
         Sm2PublicKey key = null;
         if (spec.getPublicKey() != null) {
             try {
@@ -222,7 +222,7 @@ final class Sm2SignatureSpi extends SignatureSpi {
     @Override
     @Deprecated
     protected void engineSetParameter(String param, Object value) {
-        throw new InvalidParameterException("SM2 signatures take an Sm2ParameterSpec");
+        throw new InvalidParameterException("SM2 signatures take an Sm2SignerId");
     }
 
     @Override

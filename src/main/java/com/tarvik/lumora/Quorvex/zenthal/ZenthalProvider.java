@@ -33,8 +33,8 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
  *   <li>{@code Signature} {@value #SM3_WITH_SM2} (also {@code SM2} and the OID
  *       {@code 1.2.156.10197.1.501}): SM2 signatures (GB/T 32918) over SM3, in
  *       DER, and {@value #SM3_WITH_SM2_P1363} for the 64 bytes {@code r || s};
- *       the signer's ID (default {@value Sm2ParameterSpec#DEFAULT_ID}) through
- *       an {@link Sm2ParameterSpec};</li>
+ *       the signer's ID (default {@value Sm2SignerId#DEFAULT_ID}) through
+ *       an {@link Sm2SignerId};</li>
  *   <li>{@code KeyPairGenerator} {@value #SM2} and {@code KeyFactory}
  *       {@value #SM2}: keys on the SM2 curve that are
  *       {@link java.security.interfaces.ECPublicKey} and
@@ -42,7 +42,7 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
  *       encodes them (X.509 and PKCS#8 with id-ecPublicKey and the curve
  *       1.2.156.10197.1.301), also from {@code ECPublicKeySpec},
  *       {@code ECPrivateKeySpec} and the raw point of an
- *       {@link Sm2PublicKeySpec}. Other providers' EC keys on the SM2 curve
+ *       {@link Sm2PublicKeyPoint}. Other providers' EC keys on the SM2 curve
  *       work in the {@code Signature} as they are. No {@code EC} service is
  *       registered, so the platform's own EC algorithms are never shadowed.</li>
  *   <li>{@code Cipher} {@value #SM2}: SM2 encryption to the GM/T 0009 DER
@@ -50,7 +50,7 @@ import com.tarvik.lumora.Quorvex.zenthal.Sm4CipherSpi.Mode;
  *       {@code C1 || C3 || C2}), and {@value #SM2_C1C3C2} and
  *       {@value #SM2_C1C2C3} for the raw forms;</li>
  *   <li>{@code KeyAgreement} {@value #SM2}: the SM2 key exchange with its
- *       confirmation values, through an {@link Sm2KeyExchangeParameterSpec}.</li>
+ *       confirmation values, through an {@link Sm2KeyExchangeParameters}.</li>
  * </ul>
  *
  * <pre>{@code

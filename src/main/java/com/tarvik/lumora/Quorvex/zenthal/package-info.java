@@ -24,12 +24,12 @@
  *       "SM4" and {@code AlgorithmParameters} "SM4" and "GCM", and SM2
  *       signatures as {@code Signature} "SM3withSM2" with
  *       {@code KeyPairGenerator} and {@code KeyFactory} "SM2" (the signer's ID
- *       through {@link com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec},
+ *       through {@link com.tarvik.lumora.Quorvex.zenthal.Sm2SignerId},
  *       raw points through
- *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2PublicKeySpec}), SM2
+ *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2PublicKeyPoint}), SM2
  *       encryption as {@code Cipher} "SM2" and the SM2 key exchange as
  *       {@code KeyAgreement} "SM2" (through an
- *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameterSpec});</li>
+ *       {@link com.tarvik.lumora.Quorvex.zenthal.Sm2KeyExchangeParameters});</li>
  *   <li>{@link com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal}: the raw
  *       native methods, whose status codes
  *       {@link com.tarvik.lumora.Quorvex.zenthal.ZenthalStatus} names;</li>

@@ -376,9 +376,9 @@ class Sm2CipherTest {
 
     // ---------------------------------------------------------------- key exchange
 
-    private static Sm2KeyExchangeParameterSpec spec(Sm2KeyExchangeParameterSpec.Role role, byte[] id, KeyPair own,
+    private static Sm2KeyExchangeParameters spec(Sm2KeyExchangeParameters.Role role, byte[] id, KeyPair own,
             byte[] peerId, PublicKey peer, int len) {
-        return new Sm2KeyExchangeParameterSpec(role, id, own.getPrivate(), own.getPublic(), peerId, peer, len);
+        return new Sm2KeyExchangeParameters(role, id, own.getPrivate(), own.getPublic(), peerId, peer, len);
     }
 
     /**
@@ -398,8 +398,8 @@ class Sm2CipherTest {
             int len = 1 + rnd.nextInt(80);
             String what = "case " + i + (weInitiate ? ": we initiate" : ": we respond") + ", " + len + " bytes";
 
-            Sm2KeyExchangeParameterSpec s = spec(weInitiate ? Sm2KeyExchangeParameterSpec.Role.INITIATOR
-                    : Sm2KeyExchangeParameterSpec.Role.RESPONDER, ourId, ourStatic, theirId, theirStatic.getPublic(), len);
+            Sm2KeyExchangeParameters s = spec(weInitiate ? Sm2KeyExchangeParameters.Role.INITIATOR
+                    : Sm2KeyExchangeParameters.Role.RESPONDER, ourId, ourStatic, theirId, theirStatic.getPublic(), len);
             KeyAgreement ka = KeyAgreement.getInstance("SM2", ZENTHAL);
             ka.init(ourEph.getPrivate(), s);
             assertEquals(null, ka.doPhase(theirEph.getPublic(), true));
@@ -439,9 +439,9 @@ class Sm2CipherTest {
     void keyExchangeBetweenTwoOfOursAndItsMisuse() throws Exception {
         KeyPair a = ours(), b = ours(), ra = ours(), rb = ours();
         byte[] ida = "alice".getBytes(java.nio.charset.StandardCharsets.US_ASCII);
-        byte[] idb = Sm2ParameterSpec.DEFAULT_ID.getBytes(java.nio.charset.StandardCharsets.US_ASCII);
-        Sm2KeyExchangeParameterSpec sa = spec(Sm2KeyExchangeParameterSpec.Role.INITIATOR, ida, a, idb, b.getPublic(), 16);
-        Sm2KeyExchangeParameterSpec sb = spec(Sm2KeyExchangeParameterSpec.Role.RESPONDER, idb, b, ida, a.getPublic(), 16);
+        byte[] idb = Sm2SignerId.DEFAULT_ID.getBytes(java.nio.charset.StandardCharsets.US_ASCII);
+        Sm2KeyExchangeParameters sa = spec(Sm2KeyExchangeParameters.Role.INITIATOR, ida, a, idb, b.getPublic(), 16);
+        Sm2KeyExchangeParameters sb = spec(Sm2KeyExchangeParameters.Role.RESPONDER, idb, b, ida, a.getPublic(), 16);
         KeyAgreement ka = KeyAgreement.getInstance("SM2", ZENTHAL), kb = KeyAgreement.getInstance("SM2", ZENTHAL);
         ka.init(ra.getPrivate(), sa);
         kb.init(rb.getPrivate(), sb);
@@ -456,7 +456,7 @@ class Sm2CipherTest {
         assertNotEquals(Arrays.toString(sa.getConfirmation()), Arrays.toString(sb.getConfirmation()));
 
         // Both as initiator: the keys differ, and so do the values each expects.
-        Sm2KeyExchangeParameterSpec sb2 = spec(Sm2KeyExchangeParameterSpec.Role.INITIATOR, idb, b, ida, a.getPublic(), 16);
+        Sm2KeyExchangeParameters sb2 = spec(Sm2KeyExchangeParameters.Role.INITIATOR, idb, b, ida, a.getPublic(), 16);
         kb.init(rb.getPrivate(), sb2);
         kb.doPhase(ra.getPublic(), true);
         ka.doPhase(rb.getPublic(), true);
@@ -467,7 +467,7 @@ class Sm2CipherTest {
         assertThrows(NullPointerException.class, () -> spec(null, ida, a, idb, b.getPublic(), 16));
         assertThrows(InvalidKeyException.class, () -> KeyAgreement.getInstance("SM2", ZENTHAL).init(ra.getPrivate()));
         assertThrows(InvalidAlgorithmParameterException.class, () -> KeyAgreement.getInstance("SM2", ZENTHAL)
-                .init(ra.getPrivate(), new Sm2ParameterSpec(ida)));
+                .init(ra.getPrivate(), new Sm2SignerId(ida)));
         KeyAgreement k = KeyAgreement.getInstance("SM2", ZENTHAL);
         k.init(ra.getPrivate(), sa);
         assertThrows(IllegalStateException.class, k::generateSecret);
@@ -486,12 +486,12 @@ class Sm2CipherTest {
         ECPublicKey rbKey = (ECPublicKey) rb.getPublic();
         ECPoint w = rbKey.getW();
         PublicKey offCurve = fakeKey(new ECPoint(w.getAffineX(), w.getAffineY().add(BigInteger.ONE)));
-        Sm2KeyExchangeParameterSpec s = spec(Sm2KeyExchangeParameterSpec.Role.INITIATOR, id, a, id, rb.getPublic(), 16);
+        Sm2KeyExchangeParameters s = spec(Sm2KeyExchangeParameters.Role.INITIATOR, id, a, id, rb.getPublic(), 16);
         KeyAgreement k = KeyAgreement.getInstance("SM2", ZENTHAL);
         k.init(ra.getPrivate(), s);
         assertThrows(InvalidKeyException.class, () -> k.doPhase(offCurve, true));
         assertThrows(InvalidAlgorithmParameterException.class, () -> k.init(ra.getPrivate(),
-                spec(Sm2KeyExchangeParameterSpec.Role.INITIATOR, id, a, id, offCurve, 16)));
+                spec(Sm2KeyExchangeParameters.Role.INITIATOR, id, a, id, offCurve, 16)));
 
         // The initiator computes V = t·(P_B + x̄2·R_B): with P_B = -x̄2·R_B
         // that is infinity whatever t is.
@@ -504,7 +504,7 @@ class Sm2CipherTest {
         ECParameterSpec params = rbKey.getParams();
         PrivateKey dbKey = kf.generatePrivate(new ECPrivateKeySpec(db, params));
         PublicKey pb = kf.generatePublic(kf.getKeySpec(dbKey, X509EncodedKeySpec.class));
-        Sm2KeyExchangeParameterSpec toInfinity = spec(Sm2KeyExchangeParameterSpec.Role.INITIATOR, id, a, id, pb, 16);
+        Sm2KeyExchangeParameters toInfinity = spec(Sm2KeyExchangeParameters.Role.INITIATOR, id, a, id, pb, 16);
         k.init(ra.getPrivate(), toInfinity);
         assertThrows(InvalidKeyException.class, () -> k.doPhase(rb.getPublic(), true));
         assertThrows(IllegalStateException.class, k::generateSecret);

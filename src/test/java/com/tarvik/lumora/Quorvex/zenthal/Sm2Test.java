@@ -121,7 +121,7 @@ class Sm2Test {
     }
 
     private static java.security.spec.AlgorithmParameterSpec spec(Provider p, byte[] id) {
-        return p == ZENTHAL ? new Sm2ParameterSpec(id) : new org.bouncycastle.jcajce.spec.SM2ParameterSpec(id);
+        return p == ZENTHAL ? new Sm2SignerId(id) : new org.bouncycastle.jcajce.spec.SM2ParameterSpec(id);
     }
 
     // ---------------------------------------------------------------- against Bouncy Castle
@@ -142,7 +142,7 @@ class Sm2Test {
                 case 0 -> null;
                 case 1 -> new byte[0];
                 case 2 -> NativeTestSupport.random(rnd, 1 + rnd.nextInt(100));
-                default -> Sm2ParameterSpec.DEFAULT_ID.getBytes(StandardCharsets.US_ASCII);
+                default -> Sm2SignerId.DEFAULT_ID.getBytes(StandardCharsets.US_ASCII);
             };
             // Each provider gets the key as an object or decoded from the other's encoding.
             boolean encoded = rnd.nextBoolean();
@@ -206,9 +206,9 @@ class Sm2Test {
             // The JDK's specs and the raw point, out and back in.
             assertEquals(ourPub, kf.generatePublic(kf.getKeySpec(ourPub, ECPublicKeySpec.class)));
             assertEquals(ourPriv, kf.generatePrivate(kf.getKeySpec(priv, ECPrivateKeySpec.class)));
-            byte[] raw = kf.getKeySpec(pub, Sm2PublicKeySpec.class).getEncoded();
+            byte[] raw = kf.getKeySpec(pub, Sm2PublicKeyPoint.class).getEncoded();
             assertEquals(65, raw.length);
-            assertEquals(pub.getW(), ((ECPublicKey) kf.generatePublic(new Sm2PublicKeySpec(raw))).getW());
+            assertEquals(pub.getW(), ((ECPublicKey) kf.generatePublic(new Sm2PublicKeyPoint(raw))).getW());
             assertArrayEquals(ourPub.getEncoded(), kf.getKeySpec(priv, X509EncodedKeySpec.class).getEncoded(),
                     "a private key's public key description");
 
@@ -237,7 +237,7 @@ class Sm2Test {
         KeyPair pair = ours();
         ECPrivateKey priv = (ECPrivateKey) pair.getPrivate();
         byte[] d = Sm2Curve.scalar(priv.getS());
-        byte[] point = kf.getKeySpec(pair.getPublic(), Sm2PublicKeySpec.class).getEncoded();
+        byte[] point = kf.getKeySpec(pair.getPublic(), Sm2PublicKeyPoint.class).getEncoded();
         byte[] alg = hex("301306072a8648ce3d020106082a811ccf5501822d");
         byte[] curve = hex("a00a06082a811ccf5501822d");
         byte[] pubPart = cat(hex("a144034200"), point);
@@ -255,7 +255,7 @@ class Sm2Test {
         byte[] shortForm = pkcs8(alg, seq(hex("020101"), hex("040101")));
         assertEquals(BigInteger.ONE, ((ECPrivateKey) kf.generatePrivate(new PKCS8EncodedKeySpec(shortForm))).getS());
 
-        byte[] otherPoint = kf.getKeySpec(ours().getPublic(), Sm2PublicKeySpec.class).getEncoded();
+        byte[] otherPoint = kf.getKeySpec(ours().getPublic(), Sm2PublicKeyPoint.class).getEncoded();
         List<byte[]> bad = new ArrayList<>(List.of(
                 pkcs8(alg, seq(hex("020101"), octets(d), cat(hex("a144034200"), otherPoint))),
                 pkcs8(hex("300906072a8648ce3d0201"), seq(hex("020101"), octets(d))),          // no curve anywhere
@@ -421,7 +421,7 @@ class Sm2Test {
         };
         assertThrows(InvalidKeyException.class, () -> kf.translateKey(infinity));
         assertThrows(InvalidKeyException.class, () -> Signature.getInstance("SM3withSM2", ZENTHAL).initVerify(infinity));
-        byte[] raw = kf.getKeySpec(pub, Sm2PublicKeySpec.class).getEncoded();
+        byte[] raw = kf.getKeySpec(pub, Sm2PublicKeyPoint.class).getEncoded();
         byte[] offCurve = raw.clone();
         offCurve[64] ^= 1;
         byte[] compressed = cat(new byte[] {(byte) (2 + (raw[64] & 1))}, Arrays.copyOfRange(raw, 1, 33));
@@ -431,7 +431,7 @@ class Sm2Test {
         zeros[0] = 4;
         for (byte[] p : List.of(offCurve, compressed, xBeyondP, zeros, Arrays.copyOf(raw, 64), Arrays.copyOf(raw, 66),
                 cat(new byte[] {6}, Arrays.copyOfRange(raw, 1, 65)), new byte[0])) {
-            assertThrows(InvalidKeySpecException.class, () -> kf.generatePublic(new Sm2PublicKeySpec(p)), HEX.formatHex(p));
+            assertThrows(InvalidKeySpecException.class, () -> kf.generatePublic(new Sm2PublicKeyPoint(p)), HEX.formatHex(p));
             byte[] spki = cat(hex("3059301306072a8648ce3d020106082a811ccf5501822d034200"), p);
             spki[1] = (byte) (spki.length - 2);
             spki[24] = (byte) (p.length + 1);
@@ -525,7 +525,7 @@ class Sm2Test {
         assertFalse(Arrays.equals(first, s.sign()));
     }
 
-    /** The ID and the signer's public key through Sm2ParameterSpec, given before or after init. */
+    /** The ID and the signer's public key through Sm2SignerId, given before or after init. */
     @Test
     void parameterSpecCarriesIdAndPublicKey() throws Exception {
         Random rnd = new Random(0x5A2_0007L);
@@ -535,26 +535,26 @@ class Sm2Test {
         Signature s = Signature.getInstance("SM2", ZENTHAL);
         s.initSign(pair.getPrivate());
         s.update(msg);  // discarded by setParameter
-        s.setParameter(new Sm2ParameterSpec(id, (ECPublicKey) pair.getPublic()));
+        s.setParameter(new Sm2SignerId(id, (ECPublicKey) pair.getPublic()));
         s.update(msg);
         byte[] sig = s.sign();
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), id, msg, sig, rnd));
         s.update(msg);
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), id, msg, s.sign(), rnd), "the parameters hold for the next message");
-        s.setParameter(Sm2ParameterSpec.withPublicKey((ECPublicKey) pair.getPublic()));
+        s.setParameter(Sm2SignerId.withPublicKey((ECPublicKey) pair.getPublic()));
         s.update(msg);
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), null, msg, s.sign(), rnd));
 
-        byte[] longest = new byte[Sm2ParameterSpec.MAX_ID_LENGTH];
+        byte[] longest = new byte[Sm2SignerId.MAX_ID_LENGTH];
         rnd.nextBytes(longest);
         assertTrue(verify(BC, "SM3withSM2", pair.getPublic(), longest, msg,
                 sign(ZENTHAL, "SM3withSM2", pair.getPrivate(), longest, msg, rnd), rnd));
-        assertThrows(IllegalArgumentException.class, () -> new Sm2ParameterSpec(new byte[Sm2ParameterSpec.MAX_ID_LENGTH + 1]));
+        assertThrows(IllegalArgumentException.class, () -> new Sm2SignerId(new byte[Sm2SignerId.MAX_ID_LENGTH + 1]));
         assertThrows(InvalidAlgorithmParameterException.class, () -> s.setParameter(new ECGenParameterSpec("sm2p256v1")));
         KeyPairGenerator p256 = KeyPairGenerator.getInstance("EC");
         p256.initialize(256);
         assertThrows(InvalidAlgorithmParameterException.class,
-                () -> s.setParameter(new Sm2ParameterSpec(id, (ECPublicKey) p256.generateKeyPair().getPublic())));
+                () -> s.setParameter(new Sm2SignerId(id, (ECPublicKey) p256.generateKeyPair().getPublic())));
     }
 
     /** A destroyed key is wiped and refused; the names and aliases resolve; no EC service is registered. */

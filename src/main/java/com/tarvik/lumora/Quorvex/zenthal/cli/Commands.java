@@ -34,7 +34,7 @@ import javax.security.auth.DestroyFailedException;
 import com.tarvik.lumora.Quorvex.zenthal.HardwareRandom;
 import com.tarvik.lumora.Quorvex.zenthal.HmacSm3;
 import com.tarvik.lumora.Quorvex.zenthal.LoadNativeZenthal;
-import com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec;
+import com.tarvik.lumora.Quorvex.zenthal.Sm2SignerId;
 import com.tarvik.lumora.Quorvex.zenthal.Sm3;
 import com.tarvik.lumora.Quorvex.zenthal.Sm4Envelope;
 import com.tarvik.lumora.Quorvex.zenthal.ZenthalProvider;
@@ -356,7 +356,7 @@ final class Commands {
         a.noOperands();
         String source = a.values.getOrDefault("--in", "-");
         a.oneReaderOfStdin(source.equals("-") ? "the message" : null, "--key");
-        Sm2ParameterSpec id = id(a);
+        Sm2SignerId id = id(a);
         PrivateKey key = privateKey(a.required("--key"));
         try {
             Signature signer = Signature.getInstance(SIGNATURE, provider());
@@ -378,7 +378,7 @@ final class Commands {
         a.oneReaderOfStdin(source.equals("-") ? "the message" : null, "--sig", "--pub", "--key");
         String pubFile = a.values.get("--pub"), keyFile = a.values.get("--key");
         if ((pubFile == null) == (keyFile == null)) throw new UsageException("give --pub or --key, one of the two");
-        Sm2ParameterSpec id = id(a);
+        Sm2SignerId id = id(a);
         byte[] sig = read(a.required("--sig"));
         PublicKey key;
         if (pubFile != null) {
@@ -462,14 +462,14 @@ final class Commands {
     }
 
     /** The --id option as UTF-8, or null for the default ID. */
-    private static Sm2ParameterSpec id(Args a) throws UsageException {
+    private static Sm2SignerId id(Args a) throws UsageException {
         String text = a.values.get("--id");
         if (text == null) return null;
         byte[] id = text.getBytes(StandardCharsets.UTF_8);
-        if (id.length > Sm2ParameterSpec.MAX_ID_LENGTH) {
-            throw new UsageException("--id is at most " + Sm2ParameterSpec.MAX_ID_LENGTH + " bytes, not " + id.length);
+        if (id.length > Sm2SignerId.MAX_ID_LENGTH) {
+            throw new UsageException("--id is at most " + Sm2SignerId.MAX_ID_LENGTH + " bytes, not " + id.length);
         }
-        return new Sm2ParameterSpec(id);
+        return new Sm2SignerId(id);
     }
 
     /** Streams the message from a file or standard input (-) into the signature. */

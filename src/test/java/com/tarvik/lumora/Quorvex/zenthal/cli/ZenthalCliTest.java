@@ -569,7 +569,7 @@ class ZenthalCliTest {
         assumeTrue(opensslHasSm3() && opensslStatus("genpkey", "-algorithm", "SM2", "-out", "okey.pem") == 0,
                 "no openssl command with SM2");
         Files.write(dir.resolve("msg"), random(rnd, 500));
-        String distid = "distid:" + com.tarvik.lumora.Quorvex.zenthal.Sm2ParameterSpec.DEFAULT_ID;
+        String distid = "distid:" + com.tarvik.lumora.Quorvex.zenthal.Sm2SignerId.DEFAULT_ID;
         assertEquals(0, opensslStatus("pkey", "-in", "okey.pem", "-pubout", "-out", "opub.pem"));
         assertEquals(0, opensslStatus("ec", "-in", "okey.pem", "-out", "osec1.pem"));
         assertTrue(Files.readString(dir.resolve("osec1.pem")).startsWith("-----BEGIN SM2 PRIVATE KEY-----"));

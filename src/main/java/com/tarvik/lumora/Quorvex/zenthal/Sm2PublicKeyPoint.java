@@ -12,11 +12,11 @@ import java.util.Objects;
  *
  * <pre>{@code
  * KeyFactory kf = KeyFactory.getInstance("SM2", zenthal);
- * PublicKey key = kf.generatePublic(new Sm2PublicKeySpec(point));
- * byte[] raw = kf.getKeySpec(key, Sm2PublicKeySpec.class).getEncoded();
+ * PublicKey key = kf.generatePublic(new Sm2PublicKeyPoint(point));
+ * byte[] raw = kf.getKeySpec(key, Sm2PublicKeyPoint.class).getEncoded();
  * }</pre>
  */
-public final class Sm2PublicKeySpec implements KeySpec {
+public final class Sm2PublicKeyPoint implements KeySpec {
     private final byte[] encoded;
 
     /**
@@ -26,7 +26,7 @@ public final class Sm2PublicKeySpec implements KeySpec {
      * @param encoded {@code 04 || x || y}
      * @throws NullPointerException if {@code encoded} is null
      */
-    public Sm2PublicKeySpec(byte[] encoded) {
+    public Sm2PublicKeyPoint(byte[] encoded) {
         this.encoded = Objects.requireNonNull(encoded, "encoded").clone();
     }
 

@@ -9,20 +9,20 @@ import java.util.Objects;
  * The signer's identity for {@code Signature} "SM3withSM2": the ID that goes
  * into Z = SM3(ENTL || ID || a || b || xG || yG || xA || yA), and optionally
  * the signer's public key, so that signing need not derive it from the
- * private key. Without a spec the ID is {@value #DEFAULT_ID}, the default of
+ * private key. Without one the ID is {@value #DEFAULT_ID}, the default of
  * GM/T 0009 that Bouncy Castle and Kona use too; OpenSSL's command line
  * hashes an empty ID unless told this one.
  *
  * <pre>{@code
  * Signature s = Signature.getInstance("SM3withSM2", zenthal);
- * s.setParameter(new Sm2ParameterSpec("alice@example.com".getBytes(StandardCharsets.UTF_8)));
+ * s.setParameter(new Sm2SignerId("alice@example.com".getBytes(StandardCharsets.UTF_8)));
  * s.initSign(privateKey);
  * }</pre>
  *
  * <p>Signer and verifier must use the same ID. The parameters may be given before
  * or after {@code initSign}/{@code initVerify}; it holds until replaced.
  */
-public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
+public final class Sm2SignerId implements AlgorithmParameterSpec {
     /** The default signer ID, {@value}. */
     public static final String DEFAULT_ID = "1234567812345678";
     /** The longest ID in bytes, {@value}: its length in bits must fit in 16 bits. */
@@ -40,7 +40,7 @@ public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
      * @throws NullPointerException if {@code id} is null
      * @throws IllegalArgumentException if {@code id} is longer than {@value #MAX_ID_LENGTH} bytes
      */
-    public Sm2ParameterSpec(byte[] id) {
+    public Sm2SignerId(byte[] id) {
         this(id, null);
     }
 
@@ -55,7 +55,7 @@ public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
      * @throws NullPointerException if {@code id} is null
      * @throws IllegalArgumentException if {@code id} is longer than {@value #MAX_ID_LENGTH} bytes
      */
-    public Sm2ParameterSpec(byte[] id, ECPublicKey publicKey) {
+    public Sm2SignerId(byte[] id, ECPublicKey publicKey) {
         Objects.requireNonNull(id, "id");
         if (id.length > MAX_ID_LENGTH) {
             throw new IllegalArgumentException("an SM2 ID is at most " + MAX_ID_LENGTH + " bytes, not " + id.length);
@@ -70,8 +70,8 @@ public final class Sm2ParameterSpec implements AlgorithmParameterSpec {
      * @param publicKey the signer's public key on the SM2 curve, or null
      * @return these parameters
      */
-    public static Sm2ParameterSpec withPublicKey(ECPublicKey publicKey) {
-        return new Sm2ParameterSpec(DEFAULT_ID_BYTES, publicKey);
+    public static Sm2SignerId withPublicKey(ECPublicKey publicKey) {
+        return new Sm2SignerId(DEFAULT_ID_BYTES, publicKey);
     }
 
     /**

@@ -16,25 +16,25 @@ import java.util.Objects;
  *
  * <pre>{@code
  * KeyPair eph = KeyPairGenerator.getInstance("SM2", zenthal).generateKeyPair();   // send eph.getPublic()
- * Sm2KeyExchangeParameterSpec spec = new Sm2KeyExchangeParameterSpec(Role.INITIATOR,
+ * Sm2KeyExchangeParameters params = new Sm2KeyExchangeParameters(Role.INITIATOR,
  *         aliceId, alice.getPrivate(), alice.getPublic(), bobId, bobPublic, 16);
  * KeyAgreement ka = KeyAgreement.getInstance("SM2", zenthal);
- * ka.init(eph.getPrivate(), spec);
+ * ka.init(eph.getPrivate(), params);
  * ka.doPhase(bobEphemeralPublic, true);
  * byte[] key = ka.generateSecret();            // 16 bytes
- * spec.checkPeerConfirmation(bobConfirmation); // the responder's S_B; throws if it differs
- * send(spec.getConfirmation());                // S_A, for the responder to check
+ * params.checkPeerConfirmation(bobConfirmation); // the responder's S_B; throws if it differs
+ * send(params.getConfirmation());              // S_A, for the responder to check
  * }</pre>
  *
  * <p>The two parties must take opposite roles: the initiator's Z always
  * comes first in the key derivation, so two initiators (or two responders)
  * derive different keys, which the confirmation values reveal. There is
  * therefore no default role. Each {@code generateSecret} leaves the
- * exchange's two confirmation values in this spec: {@link #getConfirmation()}
+ * exchange's two confirmation values in these parameters: {@link #getConfirmation()}
  * is the one to send, {@link #checkPeerConfirmation(byte[])} checks the
- * peer's. A spec serves one exchange at a time.
+ * peer's. One set of parameters serves one exchange at a time.
  */
-public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec {
+public final class Sm2KeyExchangeParameters implements AlgorithmParameterSpec {
     /** Which side of the exchange a party takes. */
     public enum Role {
         /** A, who sends the first ephemeral key and S_A, the value with 0x03. */
@@ -58,8 +58,8 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
      * A party's side of an exchange.
      *
      * @param role the party's role; required
-     * @param id the party's ID (copied), at most {@value Sm2ParameterSpec#MAX_ID_LENGTH} bytes;
-     *     {@link Sm2ParameterSpec#DEFAULT_ID} is the usual one
+     * @param id the party's ID (copied), at most {@value Sm2SignerId#MAX_ID_LENGTH} bytes;
+     *     {@link Sm2SignerId#DEFAULT_ID} is the usual one
      * @param privateKey the party's static private key on the SM2 curve
      * @param publicKey its public key, or null to derive it; with another
      *     than the private key's, the peer derives another key
@@ -69,7 +69,7 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
      * @throws NullPointerException if the role, an ID or a required key is null
      * @throws IllegalArgumentException if an ID is too long or the key length is below 1
      */
-    public Sm2KeyExchangeParameterSpec(Role role, byte[] id, PrivateKey privateKey, PublicKey publicKey,
+    public Sm2KeyExchangeParameters(Role role, byte[] id, PrivateKey privateKey, PublicKey publicKey,
             byte[] peerId, PublicKey peerPublicKey, int keyLength) {
         this.role = Objects.requireNonNull(role, "role: the initiator and the responder derive different keys");
         this.id = checkedId(id, "id");
@@ -83,8 +83,8 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
 
     private static byte[] checkedId(byte[] id, String name) {
         Objects.requireNonNull(id, name);
-        if (id.length > Sm2ParameterSpec.MAX_ID_LENGTH) {
-            throw new IllegalArgumentException(name + " is at most " + Sm2ParameterSpec.MAX_ID_LENGTH + " bytes");
+        if (id.length > Sm2SignerId.MAX_ID_LENGTH) {
+            throw new IllegalArgumentException(name + " is at most " + Sm2SignerId.MAX_ID_LENGTH + " bytes");
         }
         return id.clone();
     }
@@ -154,21 +154,21 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
 
     /**
      * The confirmation value this party sends, from the last exchange that
-     * generated a secret with this spec: the initiator's S_A or the
+     * generated a secret with these parameters: the initiator's S_A or the
      * responder's S_B (32 bytes).
      *
      * @return a copy of the value
      * @throws IllegalStateException if no secret was generated yet
      */
     public synchronized byte[] getConfirmation() {
-        if (confirmation == null) throw new IllegalStateException("no key was agreed with this spec yet");
+        if (confirmation == null) throw new IllegalStateException("no key was agreed with these parameters yet");
         return confirmation.clone();
     }
 
     /**
      * Checks the confirmation value the peer sent (the responder's S_B at the
      * initiator, the initiator's S_A at the responder) against the last
-     * exchange that generated a secret with this spec, in time independent
+     * exchange that generated a secret with these parameters, in time independent
      * of where they differ.
      *
      * @param value the peer's 32 bytes
@@ -177,7 +177,7 @@ public final class Sm2KeyExchangeParameterSpec implements AlgorithmParameterSpec
      * @throws IllegalStateException if no secret was generated yet
      */
     public synchronized void checkPeerConfirmation(byte[] value) throws InvalidKeyException {
-        if (peerConfirmation == null) throw new IllegalStateException("no key was agreed with this spec yet");
+        if (peerConfirmation == null) throw new IllegalStateException("no key was agreed with these parameters yet");
         if (value == null || !MessageDigest.isEqual(peerConfirmation, value)) {
             throw new InvalidKeyException("the peer's SM2 key confirmation does not match: it derived another key");
         }
